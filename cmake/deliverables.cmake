@@ -1,0 +1,27 @@
+# The one list of what this project delivers. The build, scripts/build.sh and
+# every test read the exported name and the deliverables from here.
+
+# The JNI short name of DurableDiskSession.forceDirectories.
+set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDirectories)
+
+# One entry per deliverable, keyed by its CMake preset:
+#   target description; directory-operations family; file name; name in the export table
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32)
+set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
+
+# Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE, _EXPORT.
+function(nativeflush_deliverable name prefix)
+  if(NOT DEFINED NATIVEFLUSH_DELIVERABLE_${name})
+    message(FATAL_ERROR "unknown deliverable '${name}'; expected one of: ${NATIVEFLUSH_DELIVERABLES}")
+  endif()
+  set(entry "${NATIVEFLUSH_DELIVERABLE_${name}}")
+  list(GET entry 0 target)
+  list(GET entry 1 family)
+  list(GET entry 2 file)
+  list(GET entry 3 export)
+  set(${prefix}_TARGET "${target}" PARENT_SCOPE)
+  set(${prefix}_FAMILY "${family}" PARENT_SCOPE)
+  set(${prefix}_FILE "${file}" PARENT_SCOPE)
+  set(${prefix}_EXPORT "${export}" PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,19 @@
+# Every program and header outside this repository that the build or the tests
+# use, named once. scripts/bootstrap.sh installs the packages named here.
+
+set(NATIVEFLUSH_JDK /usr/lib/jvm/java-17-openjdk-amd64)       # openjdk-17-jdk-headless
+set(NATIVEFLUSH_JDK_I386 /usr/lib/jvm/java-17-openjdk-i386)    # openjdk-17-jre-headless:i386
+set(NATIVEFLUSH_JNI_INCLUDE ${NATIVEFLUSH_JDK}/include)
+set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
+set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
+set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
+set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
+# The user that tests drop to where root would bypass a permission check.
+set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
+
+# Stops the configure step with a message naming what is missing and how to get it.
+function(nativeflush_require path)
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "${path} is missing; run scripts/bootstrap.sh as root to install it")
+  endif()
+endfunction()

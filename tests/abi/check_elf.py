@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Checks the ABI of an ELF deliverable from the file itself, with readelf.
+
+Prints what it found in a fixed form and compares it, line for line, with what
+the deliverable must be: its ELF class and machine, the one symbol it defines,
+what it needs from the dynamic loader, and the functions it imports.
+
+  check_elf.py READELF FILE CLASS MACHINE EXPORT
+"""
+import subprocess
+import sys
+
+IMPORTS = ["close", "fsync", "open", "printf"]
+NEEDED = ["libc.so.6"]
+
+
+def readelf(tool, *args):
+    return subprocess.run([tool, "-W", *args], check=True, capture_output=True, text=True).stdout
+
+
+def header_field(text, name):
+    for line in text.splitlines():
+        key, _, value = line.partition(":")
+        if key.strip() == name:
+            return value.strip()
+    raise SystemExit(f"readelf printed no '{name}' field")
+
+
+def found(tool, path):
+    header = readelf(tool, "--file-header", path)
+    defined, imported = [], []
+    for line in readelf(tool, "--dyn-syms", path).splitlines():
+        fields = line.split()
+        # Num: Value Size Type Bind Vis Ndx Name
+        if len(fields) < 8 or not fields[0].rstrip(":").isdigit() or fields[0] == "0:":
+            continue
+        sym_type, bind, ndx, name = fields[3], fields[4], fields[6], fields[7].split("@")[0]
+        if ndx != "UND":
+            defined.append(name)
+        elif bind != "WEAK" and sym_type == "FUNC":
+            imported.append(name)
+    needed = [line.split("[")[1].rstrip("]") for line in readelf(tool, "--dynamic", path).splitlines()
+              if "(NEEDED)" in line]
+    return [
+        f"class: {header_field(header, 'Class')}",
+        f"machine: {header_field(header, 'Machine')}",
+        f"defines: {' '.join(sorted(defined))}",
+        f"needs: {' '.join(sorted(needed))}",
+        f"imports: {' '.join(sorted(imported))}",
+    ]
+
+
+def main():
+    tool, path, elf_class, machine, export = sys.argv[1:]
+    expected = [
+        f"class: {elf_class}",
+        f"machine: {machine}",
+        f"defines: {export}",
+        f"needs: {' '.join(NEEDED)}",
+        f"imports: {' '.join(IMPORTS)}",
+    ]
+    actual = found(tool, path)
+    for line in actual:
+        print(line)
+    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
+    for e, a in wrong:
+        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
+    return 1 if wrong else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,27 @@
+// The one list of cases that every deliverable runs through the stand-in
+// JNIEnv, whichever loader brings the library into the process.
+#ifndef NATIVEFLUSH_CASES_H
+#define NATIVEFLUSH_CASES_H
+
+#include <jni.h>
+
+typedef jboolean(JNICALL* ForceDirectories)(JNIEnv*, jobject, jobjectArray);
+
+// What a case needs from the platform under the loader; a loader declares
+// which of these hold, and cases needing more are skipped.
+enum CaseNeeds {
+  NEEDS_NOTHING = 0,
+  NEEDS_PROC_FLUSH_FAILURE = 1,  // fsync on a /proc directory fails
+};
+
+// Runs every case against `force` on fixtures under `root` (directories a, b
+// and c and a regular file named file; the current directory is root).
+// Expected lines end in `newline`, as the target's stdio writes "\n".
+// Reports each case on stderr; returns the number of failed cases.
+int run_cases(ForceDirectories force, const char* root, const char* newline, unsigned supported);
+
+// Sends stdout to a file so that the library's output can be read back.
+// Returns false if that is not possible.
+bool capture_stdout(const char* path);
+
+#endif

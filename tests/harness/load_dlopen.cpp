@@ -1,0 +1,30 @@
+// Harness for the ELF deliverables: loads the library with dlopen, finds the
+// export by its exact name and runs the case list.
+//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE
+#include <dlfcn.h>
+#include <stdio.h>
+
+#include "cases.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
+    return 2;
+  }
+  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    fprintf(stderr, "%s: cannot load: %s\n", argv[1], dlerror());
+    return 2;
+  }
+  void* symbol = dlsym(library, NATIVEFLUSH_EXPORT);
+  if (symbol == nullptr) {
+    fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
+    return 2;
+  }
+  if (!capture_stdout(argv[3])) {
+    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
+    return 2;
+  }
+  ForceDirectories force = reinterpret_cast<ForceDirectories>(symbol);
+  return run_cases(force, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE) == 0 ? 0 : 1;
+}

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Makes a fresh fixture tree and runs a harness in it:
+#   run-harness.sh HARNESS LIBRARY [LAUNCHER...]
+# The fixture root holds directories a, b and c and a regular file named file;
+# it is also the working directory, for the relative-path case.
+set -eu
+harness=$1 library=$2
+shift 2
+root=$(mktemp -d /tmp/nativeflush-harness.XXXXXX)
+trap 'rm -rf "$root"' EXIT
+mkdir "$root/a" "$root/b" "$root/c"
+: > "$root/file"
+cd "$root"
+"$@" "$harness" "$library" "$root" "$root/stdout"

@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Runs forceDirectories inside a real JVM, one child JVM per case, and
+compares each child's exit status (the boolean result) and its exact stdout
+bytes (the library's lines), and requires an empty stderr.
+
+  jvm_cases.py CLASSES LIBRARY SETPRIV UID -- JAVA [JVM OPTIONS...]
+
+JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
+Fixtures, classes and library are copied under a fresh directory in /tmp
+that an unprivileged user can read, because the permission case runs the
+child as user UID: root would open anything.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TRUE, FALSE = 0, 3  # ForceDirectoriesMain's exit statuses
+MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
+
+
+def not_found(path):
+    return f"Movrek Error [Native Module] Directory {path} does not exist.\n"
+
+
+def flush_failed(path):
+    return f"Movrek Error [Native Module] Directory flush failed for {path}.\n"
+
+
+def cases(root):
+    """(name, JVM options, paths, expected status, expected stdout, unprivileged)"""
+    a, b, c = f"{root}/a", f"{root}/b", f"{root}/c"
+    return [
+        ("empty array", [], [], TRUE, "", False),
+        ("several directories", [], [a, b, c], TRUE, "", False),
+        ("missing in the middle", [], [a, f"{root}/missing", c], FALSE, not_found(f"{root}/missing"), False),
+        ("empty path", [], ["", a], FALSE, not_found(""), False),
+        ("flush fails under /proc", [], [a, "/proc", c], FALSE, flush_failed("/proc"), False),
+        ("directory the user may not read", [], [a, f"{root}/locked", c], FALSE,
+         not_found(f"{root}/locked"), True),
+        ("readable directories as that user", [], [a, b], TRUE, "", True),
+        ("regular file and symlink to a directory", [], [f"{root}/file", f"{root}/link"], TRUE, "", False),
+        ("relative path", [], ["b", "no-such-dir"], FALSE, not_found("no-such-dir"), False),
+        ("format directives", [], [f"{root}/%s%n"], FALSE, not_found(f"{root}/%s%n"), False),
+        ("null array", [], ["--null-array"], FALSE, "", False),
+        ("null element", [], [a, "--null", c], FALSE, "", False),
+        ("checked JNI, success", ["-Xcheck:jni"], [a, b, c], TRUE, "", False),
+        ("checked JNI, failure", ["-Xcheck:jni"], [a, f"{root}/missing"], FALSE,
+         not_found(f"{root}/missing"), False),
+    ]
+
+
+def make_fixture(root, classes, library):
+    for name in ("a", "b", "c", "locked"):
+        os.mkdir(os.path.join(root, name))
+    os.chmod(os.path.join(root, "locked"), 0o000)
+    with open(os.path.join(root, "file"), "w"):
+        pass
+    os.symlink(os.path.join(root, "a"), os.path.join(root, "link"))
+    shutil.copytree(classes, os.path.join(root, "classes"))
+    shutil.copy(library, os.path.join(root, os.path.basename(library)))
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            if not os.path.islink(path) and name != "locked":
+                os.chmod(path, 0o755 if os.path.isdir(path) else 0o644)
+    os.chmod(root, 0o755)
+
+
+def main():
+    split = sys.argv.index("--")
+    classes, library, setpriv, uid = sys.argv[1:split]
+    java = sys.argv[split + 1:]
+    failed = 0
+    with tempfile.TemporaryDirectory(prefix="nativeflush-jvm.") as root:
+        make_fixture(root, classes, library)
+        library_copy = os.path.join(root, os.path.basename(library))
+        for name, options, paths, status, stdout, unprivileged in cases(root):
+            command = [*java, "-XX:-UsePerfData", *options, "-cp", f"{root}/classes", MAIN, library_copy, *paths]
+            if unprivileged:
+                command = [setpriv, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", *command]
+            run = subprocess.run(command, cwd=root, capture_output=True, timeout=120)
+            problems = []
+            if run.returncode != status:
+                problems.append(f"exit status {run.returncode}, expected {status}")
+            if run.stdout != stdout.encode():
+                problems.append(f"stdout {run.stdout!r}, expected {stdout.encode()!r}")
+            if run.stderr:
+                problems.append(f"stderr {run.stderr.decode(errors='replace')!r}")
+            print(f"{'FAIL' if problems else 'ok  '}  {name}")
+            for problem in problems:
+                print(f"      {problem}")
+            failed += bool(problems)
+    total = len(cases(""))
+    print(f"{total - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
