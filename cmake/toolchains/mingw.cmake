@@ -1,0 +1,42 @@
+# Windows with the MinGW-w64 cross compilers, for either Windows deliverable.
+# NATIVEFLUSH_ARCH (set by the preset) is x86_64 or i686.
+if(NOT NATIVEFLUSH_ARCH MATCHES "^(x86_64|i686)$")
+  message(FATAL_ERROR "mingw.cmake: NATIVEFLUSH_ARCH is '${NATIVEFLUSH_ARCH}'; expected x86_64 or i686")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NATIVEFLUSH_ARCH)
+
+include(${CMAKE_CURRENT_LIST_DIR}/../externals.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../deliverables.cmake)
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${NATIVEFLUSH_ARCH})
+set(CMAKE_C_COMPILER ${NATIVEFLUSH_MINGW_${NATIVEFLUSH_ARCH}}-gcc)
+set(CMAKE_CXX_COMPILER ${NATIVEFLUSH_MINGW_${NATIVEFLUSH_ARCH}}-g++)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+nativeflush_require(${CMAKE_CXX_COMPILER})
+
+# No Windows JNI per-platform header ships with the JDK here; this is ours.
+set(NATIVEFLUSH_JNI_MD_DIR ${CMAKE_CURRENT_LIST_DIR}/../windows/include)
+
+# printf must be msvcrt's own; MinGW's ANSI stdio would link its own copy.
+set(NATIVEFLUSH_COMPILE_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
+
+# Without MinGW's C runtime start-up code the DLL imports only what the
+# library calls; native/windows/dll_entry.cpp stands in as the entry point.
+# No timestamp in the PE header, so the same source gives the same bytes.
+set(NATIVEFLUSH_LINK_OPTIONS -nostdlib -Wl,--no-insert-timestamp)
+set(NATIVEFLUSH_LINK_LIBRARIES kernel32 msvcrt)
+
+if(NATIVEFLUSH_ARCH STREQUAL "i686")
+  # The entry point and the native method are stdcall here, so their object
+  # symbols carry a leading underscore and @<argument bytes>.
+  list(APPEND NATIVEFLUSH_LINK_OPTIONS -Wl,-e,_nativeflush_dll_entry@12)
+  # The export must be the decorated name _Java_...@12, which GNU ld gives a
+  # dllexport'ed function only without its leading underscore. A .def file
+  # exports it under the full name instead (its right-hand side names the
+  # function as a .def file spells it), and JNIEXPORT is emptied so that no
+  # second, dllexport'ed name appears beside it.
+  list(APPEND NATIVEFLUSH_COMPILE_DEFINITIONS JNIEXPORT=)
+  set(NATIVEFLUSH_DEF_SYMBOL ${NATIVEFLUSH_JNI_NAME}@12)
+else()
+  list(APPEND NATIVEFLUSH_LINK_OPTIONS -Wl,-e,nativeflush_dll_entry)
+endif()
