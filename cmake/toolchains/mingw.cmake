@@ -29,7 +29,9 @@ set(NATIVEFLUSH_LINK_LIBRARIES kernel32 msvcrt)
 if(NATIVEFLUSH_ARCH STREQUAL "i686")
   # The entry point and the native method are stdcall here, so their object
   # symbols carry a leading underscore and @<argument bytes>.
-  list(APPEND NATIVEFLUSH_LINK_OPTIONS -Wl,-e,_nativeflush_dll_entry@12)
+  # Stdcall fixup would quietly bind the .def file's name@12 to a cdecl
+  # function of the same name; without it that mismatch fails the link.
+  list(APPEND NATIVEFLUSH_LINK_OPTIONS -Wl,-e,_nativeflush_dll_entry@12 -Wl,--disable-stdcall-fixup)
   # The export must be the decorated name _Java_...@12, which GNU ld gives a
   # dllexport'ed function only without its leading underscore. A .def file
   # exports it under the full name instead (its right-hand side names the

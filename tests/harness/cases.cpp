@@ -10,21 +10,6 @@
 
 namespace {
 
-struct Case {
-  const char* name;
-  bool null_array;
-  int count;
-  const char* paths[4];  // "{root}" stands for the fixture root; nullptr is a null element
-  int unavailable;       // index whose characters the VM cannot supply, or -1
-  jboolean result;
-  const char* output;    // "{root}" as in paths, each line ending in "\n"
-  int last_fetched;      // highest element index the method may fetch, or -1
-  unsigned needs;
-};
-
-#define NOT_FOUND(path) "Movrek Error [Native Module] Directory " path " does not exist.\n"
-#define FLUSH_FAILED(path) "Movrek Error [Native Module] Directory flush failed for " path ".\n"
-
 const Case CASES[] = {
   {"empty array", false, 0, {}, -1, JNI_TRUE, "", -1, NEEDS_NOTHING},
   {"three directories", false, 3, {"{root}/a", "{root}/b", "{root}/c"}, -1, JNI_TRUE, "", 2, NEEDS_NOTHING},
@@ -35,6 +20,8 @@ const Case CASES[] = {
    NOT_FOUND("{root}/missing"), 1, NEEDS_NOTHING},
   {"empty path", false, 2, {"", "{root}/a"}, -1, JNI_FALSE, NOT_FOUND(""), 0, NEEDS_NOTHING},
   {"format directives", false, 1, {"{root}/%s%n%p"}, -1, JNI_FALSE, NOT_FOUND("{root}/%s%n%p"), 0, NEEDS_NOTHING},
+  {"non-ASCII path", false, 1, {"{root}/missing-\xc3\xa9"}, -1, JNI_FALSE, NOT_FOUND("{root}/missing-\xc3\xa9"), 0,
+   NEEDS_NOTHING},
   {"flush fails", false, 3, {"{root}/a", "/proc", "{root}/c"}, -1, JNI_FALSE, FLUSH_FAILED("/proc"), 1,
    NEEDS_PROC_FLUSH_FAILURE},
   {"null array", true, 0, {}, -1, JNI_FALSE, "", -1, NEEDS_NOTHING},
@@ -151,8 +138,14 @@ const char* run_case(const Case& c, ForceDirectories force, const char* root, co
 }  // namespace
 
 int run_cases(ForceDirectories force, const char* root, const char* newline, unsigned supported) {
+  return run_case_list(CASES, sizeof CASES / sizeof CASES[0], force, root, newline, supported);
+}
+
+int run_case_list(const Case* cases, int count, ForceDirectories force, const char* root, const char* newline,
+                  unsigned supported) {
   int failed = 0, passed = 0, skipped = 0;
-  for (const Case& c : CASES) {
+  for (int i = 0; i < count; ++i) {
+    const Case& c = cases[i];
     if ((c.needs & supported) != c.needs) {
       fprintf(stderr, "skip  %s (not available under this loader)\n", c.name);
       ++skipped;

@@ -20,6 +20,26 @@ enum CaseNeeds {
 // Reports each case on stderr; returns the number of failed cases.
 int run_cases(ForceDirectories force, const char* root, const char* newline, unsigned supported);
 
+// One call of the native method and what it must give.
+struct Case {
+  const char* name;
+  bool null_array;
+  int count;
+  const char* paths[4];  // "{root}" stands for the fixture root; nullptr is a null element
+  int unavailable;       // index whose characters the VM cannot supply, or -1
+  jboolean result;
+  const char* output;    // "{root}" as in paths, each line ending in "\n"
+  int last_fetched;      // highest element index the method may fetch, or -1
+  unsigned needs;
+};
+
+#define NOT_FOUND(path) "Movrek Error [Native Module] Directory " path " does not exist.\n"
+#define FLUSH_FAILED(path) "Movrek Error [Native Module] Directory flush failed for " path ".\n"
+
+// Runs a loader's own cases, on fixtures it has made, with the same checks.
+int run_case_list(const Case* cases, int count, ForceDirectories force, const char* root, const char* newline,
+                  unsigned supported);
+
 // Sends stdout to a file so that the library's output can be read back.
 // Returns false if that is not possible.
 bool capture_stdout(const char* path);

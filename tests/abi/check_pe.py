@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Checks the ABI of a Windows DLL deliverable from the file itself, with
+llvm-readobj and llvm-objdump.
+
+Prints what it found in a fixed form and compares it, line for line, with what
+the deliverable must be: its machine, that it is a DLL with no link
+timestamp, its one export, and the functions it imports from each DLL. With
+POPS it also disassembles the exported function and requires every return in
+it to remove that many bytes of arguments (stdcall on i386).
+
+  check_pe.py READOBJ OBJDUMP FILE MACHINE EXPORT [POPS]
+"""
+import os
+import re
+import subprocess
+import sys
+
+IMPORTS = "KERNEL32.dll: CloseHandle CreateFileA FlushFileBuffers; msvcrt.dll: printf"
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+
+def blocks(text, opening):
+    """The lines of each top-level `opening {` ... `}` block of llvm-readobj output."""
+    found, current = [], None
+    for line in text.splitlines():
+        if current is None and line == opening + " {":
+            current = []
+        elif current is not None and line == "}":
+            found.append(current)
+            current = None
+        elif current is not None:
+            current.append(line.strip())
+    return found
+
+
+def field(lines, name):
+    for line in lines:
+        key, _, value = line.partition(":")
+        if key.strip() == name:
+            return value.strip()
+    raise SystemExit(f"llvm-readobj printed no '{name}' field")
+
+
+def header(readobj, path):
+    text = run(readobj, "--file-headers", path)
+    dll = "IMAGE_FILE_DLL (0x2000)" in text
+    return (field(text.splitlines(), "Machine").split()[0], dll,
+            field(text.splitlines(), "TimeDateStamp").split("(")[-1].rstrip(")"),
+            int(field(text.splitlines(), "ImageBase"), 16))
+
+
+def imports(readobj, path):
+    text = run(readobj, "--coff-imports", path)
+    tables = []
+    for kind in ("Import", "DelayImport"):
+        for block in blocks(text, kind):
+            names = sorted(line.split()[1] for line in block if line.startswith("Symbol:"))
+            tables.append(f"{'delayed ' if kind == 'DelayImport' else ''}{field(block, 'Name')}: {' '.join(names)}")
+    return "; ".join(sorted(tables))
+
+
+def exports(readobj, path):
+    # Every slot counts, named or not: an empty slot is an export too.
+    return [(field(block, "Name") if any(l.startswith("Name:") for l in block) else "(unnamed)",
+             int(field(block, "RVA"), 16))
+            for block in blocks(run(readobj, "--coff-exports", path), "Export")]
+
+
+def pops(objdump, path, address):
+    """The argument bytes each return of the function at address removes."""
+    text = run(objdump, "-d", "--no-show-raw-insn", path)
+    function = re.search(rf"^0*{address:x} <[^>]*>:\n(.*?)(?:\n\n|\Z)", text, re.S | re.M)
+    if function is None:
+        return "no function at the export's address"
+    popped = set()
+    for line in function.group(1).splitlines():
+        ret = re.search(r"\tret[lq]?\s*(?:\$(\w+))?\s*$", line)
+        if ret:
+            popped.add(str(int(ret.group(1), 0)) if ret.group(1) else "0")
+    return " ".join(sorted(popped, key=int)) or "no return found"
+
+
+def main():
+    readobj, objdump, path, machine, export, *popped = sys.argv[1:]
+    if not os.path.isfile(path):
+        print(f"{path}: no such file; scripts/build.sh makes it", file=sys.stderr)
+        return 1
+    found_machine, dll, timestamp, image_base = header(readobj, path)
+    table = exports(readobj, path)
+    expected = [
+        f"machine: {machine}",
+        "dll: yes",
+        "timestamp: 0x0",
+        f"exports: {export}",
+        f"imports: {IMPORTS}",
+    ]
+    actual = [
+        f"machine: {found_machine}",
+        f"dll: {'yes' if dll else 'no'}",
+        f"timestamp: {timestamp}",
+        f"exports: {' '.join(name for name, _ in table)}",
+        f"imports: {imports(readobj, path)}",
+    ]
+    if popped:
+        expected.append(f"pops: {popped[0]}")
+        actual.append(f"pops: {pops(objdump, path, image_base + table[0][1])}" if len(table) == 1
+                      else "pops: (not one export)")
+    for line in actual:
+        print(line)
+    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
+    for e, a in wrong:
+        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
+    return 1 if wrong else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,95 @@
+// Harness for the Windows x86-64 deliverable, run under Wine: loads the DLL
+// with LoadLibraryA, finds the export with GetProcAddress by its exact name,
+// and runs the shared case list, then the cases only Windows has.
+//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE
+//
+// Expected lines end in "\r\n": the DLL prints through msvcrt's stdout, which
+// is in text mode and writes "\n" as "\r\n". Those are the bytes a Java
+// program reading the process's output receives, so they are what the cases
+// compare; a library that wrote "\r\n" itself would show up as "\r\r\n".
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "cases.h"
+
+namespace {
+
+// The non-ASCII name, as modified UTF-8 bytes.
+#define NON_ASCII "d\xc3\xa9j\xc3\xa0"
+
+// Fixtures (made by make_fixtures): read-only is a file with the read-only
+// attribute; held is a directory that another handle keeps open throughout,
+// with every access a share mode can refuse; NON_ASCII is a directory made
+// with the ANSI call, so it has the name those bytes give in the ANSI code
+// page. A library that converted the path from UTF-8 to UTF-16 would look
+// for a different name. The harness runs as an unprivileged user, since
+// root would open the read-only file for writing.
+const Case WINDOWS_CASES[] = {
+  {"read-only file", false, 3, {"{root}/a", "{root}/read-only", "{root}/c"}, -1, JNI_FALSE,
+   NOT_FOUND("{root}/read-only"), 1, NEEDS_NOTHING},
+  {"directory another handle holds open", false, 2, {"{root}/held", "{root}/a"}, -1, JNI_TRUE, "", 1,
+   NEEDS_NOTHING},
+  {"non-ASCII name in the ANSI code page", false, 1, {"{root}/" NON_ASCII}, -1, JNI_TRUE, "", 0, NEEDS_NOTHING},
+};
+
+// Returns the handle on held, or INVALID_HANDLE_VALUE after reporting.
+HANDLE make_fixtures(const char* root) {
+  char path[MAX_PATH];
+  if (GetACP() == CP_UTF8) {
+    fprintf(stderr, "the ANSI code page is UTF-8, so the non-ASCII case cannot tell ANSI from UTF-8\n");
+    return INVALID_HANDLE_VALUE;
+  }
+  snprintf(path, sizeof path, "%s/read-only", root);
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    fprintf(stderr, "%s: cannot create the fixture\n", path);
+    return INVALID_HANDLE_VALUE;
+  }
+  CloseHandle(file);
+  snprintf(path, sizeof path, "%s/" NON_ASCII, root);
+  if (!CreateDirectoryA(path, nullptr)) {
+    fprintf(stderr, "%s: cannot create the fixture\n", path);
+    return INVALID_HANDLE_VALUE;
+  }
+  snprintf(path, sizeof path, "%s/held", root);
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (CreateDirectoryA(path, nullptr))
+    held = CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (held == INVALID_HANDLE_VALUE) fprintf(stderr, "%s: cannot create and open the fixture\n", path);
+  return held;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
+    return 2;
+  }
+  HMODULE library = LoadLibraryA(argv[1]);
+  if (library == nullptr) {
+    fprintf(stderr, "%s: LoadLibraryA failed, error %lu\n", argv[1], GetLastError());
+    return 2;
+  }
+  FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
+  if (symbol == nullptr) {
+    fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
+    return 2;
+  }
+  HANDLE held = make_fixtures(argv[2]);
+  if (held == INVALID_HANDLE_VALUE) return 2;
+  if (!capture_stdout(argv[3])) {
+    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
+    return 2;
+  }
+  // Through void (*)(), the one function type GCC lets any other convert to.
+  ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
+  // Wine flushes a directory with fsync, which fails under /proc as on Linux.
+  int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
+  failed += run_case_list(WINDOWS_CASES, sizeof WINDOWS_CASES / sizeof WINDOWS_CASES[0], force, argv[2], "\r\n",
+                          NEEDS_NOTHING);
+  CloseHandle(held);
+  return failed == 0 ? 0 : 1;
+}
