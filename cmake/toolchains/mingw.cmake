@@ -23,7 +23,9 @@ set(NATIVEFLUSH_COMPILE_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
 # Without MinGW's C runtime start-up code the DLL imports only what the
 # library calls; native/windows/dll_entry.cpp stands in as the entry point.
 # No timestamp in the PE header, so the same source gives the same bytes.
-set(NATIVEFLUSH_LINK_OPTIONS -nostdlib -Wl,--no-insert-timestamp)
+# Linker warnings are errors: a missing entry symbol is only a warning to ld,
+# which then leaves the DLL without its entry point.
+set(NATIVEFLUSH_LINK_OPTIONS -nostdlib -Wl,--no-insert-timestamp -Wl,--fatal-warnings)
 set(NATIVEFLUSH_LINK_LIBRARIES kernel32 msvcrt)
 
 if(NATIVEFLUSH_ARCH STREQUAL "i686")
