@@ -10,6 +10,8 @@ what it needs from the dynamic loader, and the functions it imports.
 import subprocess
 import sys
 
+from readout import compare, field
+
 IMPORTS = ["close", "fsync", "open", "printf"]
 NEEDED = ["libc.so.6"]
 
@@ -19,11 +21,7 @@ def readelf(tool, *args):
 
 
 def header_field(text, name):
-    for line in text.splitlines():
-        key, _, value = line.partition(":")
-        if key.strip() == name:
-            return value.strip()
-    raise SystemExit(f"readelf printed no '{name}' field")
+    return field(text.splitlines(), name, "readelf")
 
 
 def found(tool, path):
@@ -59,13 +57,7 @@ def main():
         f"needs: {' '.join(NEEDED)}",
         f"imports: {' '.join(IMPORTS)}",
     ]
-    actual = found(tool, path)
-    for line in actual:
-        print(line)
-    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
-    for e, a in wrong:
-        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
-    return 1 if wrong else 0
+    return compare(path, expected, found(tool, path))
 
 
 if __name__ == "__main__":

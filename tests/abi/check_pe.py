@@ -15,6 +15,8 @@ import re
 import subprocess
 import sys
 
+from readout import compare, field
+
 IMPORTS = "KERNEL32.dll: CloseHandle CreateFileA FlushFileBuffers; msvcrt.dll: printf"
 
 
@@ -36,20 +38,17 @@ def blocks(text, opening):
     return found
 
 
-def field(lines, name):
-    for line in lines:
-        key, _, value = line.partition(":")
-        if key.strip() == name:
-            return value.strip()
-    raise SystemExit(f"llvm-readobj printed no '{name}' field")
+def readobj_field(lines, name):
+    return field(lines, name, "llvm-readobj")
 
 
 def header(readobj, path):
+    """Machine, whether it is a DLL, link timestamp, preferred base address."""
     text = run(readobj, "--file-headers", path)
-    dll = "IMAGE_FILE_DLL (0x2000)" in text
-    return (field(text.splitlines(), "Machine").split()[0], dll,
-            field(text.splitlines(), "TimeDateStamp").split("(")[-1].rstrip(")"),
-            int(field(text.splitlines(), "ImageBase"), 16))
+    lines = text.splitlines()
+    return (readobj_field(lines, "Machine").split()[0], "IMAGE_FILE_DLL (0x2000)" in text,
+            readobj_field(lines, "TimeDateStamp").split("(")[-1].rstrip(")"),
+            int(readobj_field(lines, "ImageBase"), 16))
 
 
 def imports(readobj, path):
@@ -58,14 +57,14 @@ def imports(readobj, path):
     for kind in ("Import", "DelayImport"):
         for block in blocks(text, kind):
             names = sorted(line.split()[1] for line in block if line.startswith("Symbol:"))
-            tables.append(f"{'delayed ' if kind == 'DelayImport' else ''}{field(block, 'Name')}: {' '.join(names)}")
+            tables.append(f"{'delayed ' if kind == 'DelayImport' else ''}{readobj_field(block, 'Name')}: {' '.join(names)}")
     return "; ".join(sorted(tables))
 
 
 def exports(readobj, path):
     # Every slot counts, named or not: an empty slot is an export too.
-    return [(field(block, "Name") if any(l.startswith("Name:") for l in block) else "(unnamed)",
-             int(field(block, "RVA"), 16))
+    return [(readobj_field(block, "Name") if any(l.startswith("Name:") for l in block) else "(unnamed)",
+             int(readobj_field(block, "RVA"), 16))
             for block in blocks(run(readobj, "--coff-exports", path), "Export")]
 
 
@@ -108,12 +107,7 @@ def main():
         expected.append(f"pops: {popped[0]}")
         actual.append(f"pops: {pops(objdump, path, image_base + table[0][1])}" if len(table) == 1
                       else "pops: (not one export)")
-    for line in actual:
-        print(line)
-    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
-    for e, a in wrong:
-        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
-    return 1 if wrong else 0
+    return compare(path, expected, actual)
 
 
 if __name__ == "__main__":
