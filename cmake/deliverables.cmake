@@ -6,9 +6,10 @@ set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDire
 
 # One entry per deliverable, keyed by its CMake preset:
 #   target description; directory-operations family; file name; name in the export table
-set(NATIVEFLUSH_DELIVERABLES linux64 linux32)
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32 mac32)
 set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 
 # Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE, _EXPORT.
 function(nativeflush_deliverable name prefix)

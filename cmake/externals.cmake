@@ -8,6 +8,11 @@ set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
 set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
 set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
 set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
+set(NATIVEFLUSH_CLANG /usr/bin/clang)                          # clang
+set(NATIVEFLUSH_CLANGXX /usr/bin/clang++)                      # clang
+set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
+set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
+set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
