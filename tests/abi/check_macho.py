@@ -45,7 +45,11 @@ def expected_report(export, install_name):
 
 
 def run(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    done = subprocess.run(command, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise SystemExit(f"{command[-1]}: {' '.join(command[:-1])} cannot read it ({done.stderr.strip()}); "
+                         "expected a well-formed Mach-O file")
+    return done.stdout
 
 
 def load_command_blocks(objdump, path):
