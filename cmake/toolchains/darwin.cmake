@@ -25,6 +25,7 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # CMake's Darwin platform file sets the link rule after this file is read;
 # ours is set again from the rules override, which CMake reads last.
 set(CMAKE_USER_MAKE_RULES_OVERRIDE ${CMAKE_CURRENT_LIST_DIR}/../darwin-i386/link-rule.cmake)
+set(NATIVEFLUSH_LINK_DEPENDS ${NATIVEFLUSH_DARWIN_LINKER})
 
 # jni.h comes from the JDK; its Darwin per-platform header is ours.
 set(NATIVEFLUSH_JNI_MD_DIR ${NATIVEFLUSH_DARWIN_INCLUDE})
