@@ -63,7 +63,7 @@ ACCEPTED_SECTIONS = {
     ("__TEXT", "__const"): S_REGULAR,
 }
 
-N_STAB, N_PEXT, N_TYPE, N_EXT = 0xE0, 0x10, 0x0E, 0x01
+N_STAB, N_TYPE, N_EXT = 0xE0, 0x0E, 0x01
 N_UNDF, N_SECT = 0x0, 0xE
 N_WEAK = 0x40 | 0x80  # N_WEAK_REF | N_WEAK_DEF
 LIBRARY_ORDINAL_1 = 1 << 8  # n_desc: the first LC_LOAD_DYLIB
@@ -291,6 +291,8 @@ def relocate(obj, section, layout, definitions, out):
             if not pcrel:
                 described += ", which would need a text relocation"
             fail(path, f"{where}: {described}", EXPECTED_RELOCATIONS)
+        if symbolnum >= len(obj["symbols"]):
+            fail(path, f"{where}: symbol index {symbolnum}", f"expected one of the {len(obj['symbols'])} symbols")
         sym = obj["symbols"][symbolnum]
         # A pc-relative field holds addend - (address after the field), in the object's addresses.
         field = struct.unpack_from("<i", section["bytes"], address)[0]
@@ -330,6 +332,7 @@ def target_address(obj, sym, layout, definitions):
 # --- Writing: one function per table -----------------------------------------
 
 def write_sections(out, objects, layout, definitions):
+    """Copies every input section to its place and applies its relocations."""
     for section in layout["sections"]:
         for piece in section["pieces"]:
             out[layout["placed"][id(piece)]:layout["placed"][id(piece)] + piece["size"]] = piece["bytes"]
@@ -454,7 +457,7 @@ def link(paths, export, allowed_imports, output):
     linkedit = {"symoff": symoff, "indirectoff": indirectoff, "stroff": stroff, "strsize": len(strings),
                 "size": stroff + len(strings) - symoff}
 
-    out = bytearray(stroff + len(strings))
+    out = bytearray(stroff + len(strings))  # the non-lazy pointers stay zero until dyld binds them
     uuid_offset = write_load_commands(out, layout, install_name, table, imports, linkedit)
     write_sections(out, objects, layout, definitions)
     write_stubs(out, layout)

@@ -168,8 +168,9 @@ void read_load_commands(Image& image) {
     } else if (command->cmd == LC_LOAD_DYLIB) {
       const DylibCommand* dylib = reinterpret_cast<const DylibCommand*>(command);
       const char* name = reinterpret_cast<const char*>(command) + dylib->name_offset;
-      if (dylib->name_offset >= command->cmdsize || strnlen(name, command->cmdsize - dylib->name_offset) ==
-          command->cmdsize - dylib->name_offset || strcmp(name, LIBSYSTEM) != 0)
+      const uint32_t room = command->cmdsize - dylib->name_offset;
+      if (command->cmdsize < sizeof *dylib || dylib->name_offset >= command->cmdsize ||
+          strnlen(name, room) == room || strcmp(name, LIBSYSTEM) != 0)
         refuse("a dylib other than libSystem is loaded", LIBSYSTEM);
       ++image.dylib_count;
     } else if (command->cmd & LC_REQ_DYLD) {
