@@ -5,6 +5,7 @@ import java.nio.file.Files;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.CyclicBarrier;
 import java.util.concurrent.atomic.AtomicInteger;
 
 /**
@@ -42,9 +43,17 @@ public final class LoadMain {
         AtomicInteger failures = new AtomicInteger();
         SESSION.forceDirectories(good);
         int before = openDescriptors();
+        // All threads start calling at once, or the first could be done
+        // before the last is started.
+        CyclicBarrier start = new CyclicBarrier(threads);
         List<Thread> workers = new ArrayList<>();
         for (int t = 0; t < threads; t++) {
             Thread worker = new Thread(() -> {
+                try {
+                    start.await();
+                } catch (Exception e) {
+                    throw new IllegalStateException(e);
+                }
                 for (int i = 0; i < calls; i++) {
                     boolean fails = i % 3 == 2;
                     if (SESSION.forceDirectories(fails ? bad : good) == fails) wrong.incrementAndGet();
