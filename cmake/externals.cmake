@@ -8,11 +8,15 @@ set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
 set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
 set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
 set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
+set(NATIVEFLUSH_CLANG /usr/bin/clang)                          # clang
+set(NATIVEFLUSH_CLANGXX /usr/bin/clang++)                      # clang
+set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
+set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
+set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
+set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
-set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
-set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 # Wine's 64-bit loader, called directly: /usr/bin/wine would pick the 32-bit one.
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64

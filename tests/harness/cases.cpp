@@ -22,37 +22,60 @@ const Case CASES[] = {
   {"format directives", false, 1, {"{root}/%s%n%p"}, -1, JNI_FALSE, NOT_FOUND("{root}/%s%n%p"), 0, NEEDS_NOTHING},
   {"non-ASCII path", false, 1, {"{root}/missing-\xc3\xa9"}, -1, JNI_FALSE, NOT_FOUND("{root}/missing-\xc3\xa9"), 0,
    NEEDS_NOTHING},
+  {"newline in path", false, 1, {"{root}/line\nbreak"}, -1, JNI_FALSE, NOT_FOUND("{root}/line\nbreak"), 0,
+   NEEDS_NOTHING},
+  {"dangling symlink", false, 2, {"{root}/dangling", "{root}/a"}, -1, JNI_FALSE, NOT_FOUND("{root}/dangling"), 0,
+   NEEDS_NOTHING},
+  {"64 KiB path", false, 1, {"{root}/{x*65536}"}, -1, JNI_FALSE, NOT_FOUND("{root}/{x*65536}"), 0,
+   NEEDS_LONG_PATH_REFUSED},
+  {"1 MiB path", false, 1, {"{root}/{x*1048576}"}, -1, JNI_FALSE, NOT_FOUND("{root}/{x*1048576}"), 0,
+   NEEDS_LONG_PATH_REFUSED},
   {"flush fails", false, 3, {"{root}/a", "/proc", "{root}/c"}, -1, JNI_FALSE, FLUSH_FAILED("/proc"), 1,
    NEEDS_PROC_FLUSH_FAILURE},
   {"null array", true, 0, {}, -1, JNI_FALSE, "", -1, NEEDS_NOTHING},
-  {"null element", false, 3, {"{root}/a", nullptr, "{root}/c"}, -1, JNI_FALSE, "", 1, NEEDS_NOTHING},
+  {"null element first", false, 3, {nullptr, "{root}/b", "{root}/c"}, -1, JNI_FALSE, "", 0, NEEDS_NOTHING},
+  {"null element in the middle", false, 3, {"{root}/a", nullptr, "{root}/c"}, -1, JNI_FALSE, "", 1, NEEDS_NOTHING},
+  {"null element last", false, 3, {"{root}/a", "{root}/b", nullptr}, -1, JNI_FALSE, "", 2, NEEDS_NOTHING},
   {"characters unavailable", false, 3, {"{root}/a", "{root}/b", "{root}/c"}, 1, JNI_FALSE, "", 1, NEEDS_NOTHING},
 };
 
-const size_t TEXT_MAX = 4096;
-
-// Replaces every "{root}" with root and, if newline is not "\n", every "\n"
-// with newline.
-void expand(const char* text, const char* root, const char* newline, char* out) {
+// Writes the expansion of a case's text to out (if not null) and returns its
+// length: "{root}" becomes the fixture root, "{x*N}" becomes N letters x, and,
+// when newline is not null, each "\n" becomes newline (what the target's stdio
+// writes for it).
+size_t expand_into(const char* text, const char* root, const char* newline, char* out) {
   size_t n = 0;
+  auto put = [&](const char* piece, size_t size) {
+    if (out != nullptr) memcpy(out + n, piece, size);
+    n += size;
+  };
   for (const char* p = text; *p != '\0';) {
-    const char* piece = nullptr;
     if (strncmp(p, "{root}", 6) == 0) {
-      piece = root;
+      put(root, strlen(root));
       p += 6;
-    } else if (*p == '\n') {
-      piece = newline;
-      p += 1;
-    }
-    if (piece != nullptr) {
-      for (; *piece != '\0' && n + 1 < TEXT_MAX; ++piece) out[n++] = *piece;
-    } else if (n + 1 < TEXT_MAX) {
-      out[n++] = *p++;
-    } else {
+    } else if (strncmp(p, "{x*", 3) == 0) {
+      char* end = nullptr;
+      const unsigned long count = strtoul(p + 3, &end, 10);
+      for (unsigned long i = 0; i < count; ++i) put("x", 1);
+      p = end + 1;
+    } else if (*p == '\n' && newline != nullptr) {
+      put(newline, strlen(newline));
       ++p;
+    } else {
+      put(p++, 1);
     }
   }
-  out[n] = '\0';
+  return n;
+}
+
+// The expansion as a new heap string.
+char* expand(const char* text, const char* root, const char* newline) {
+  const size_t size = expand_into(text, root, newline, nullptr);
+  char* out = static_cast<char*>(malloc(size + 1));
+  if (out == nullptr) abort();
+  expand_into(text, root, newline, out);
+  out[size] = '\0';
+  return out;
 }
 
 // Returns a description of the first thing wrong with the recorded calls.
@@ -92,8 +115,8 @@ const char* check_calls(const Case& c, long output_start, long output_end) {
 
 // Shows bytes with escapes, so that a report makes CR, LF and NUL visible.
 void print_escaped(const char* label, const char* bytes, size_t size) {
-  fprintf(stderr, "    %s \"", label);
-  for (size_t i = 0; i < size; ++i) {
+  fprintf(stderr, "    %s (%zu bytes) \"", label, size);
+  for (size_t i = 0; i < size && i < 400; ++i) {
     const unsigned char b = static_cast<unsigned char>(bytes[i]);
     if (b == '\n') fputs("\\n", stderr);
     else if (b == '\r') fputs("\\r", stderr);
@@ -105,34 +128,36 @@ void print_escaped(const char* label, const char* bytes, size_t size) {
 
 // Runs one case; returns nullptr when it passed, or what went wrong.
 const char* run_case(const Case& c, ForceDirectories force, const char* root, const char* newline) {
-  char paths[4][TEXT_MAX];
-  const char* call_paths[4];
-  for (int i = 0; i < c.count; ++i) {
-    if (c.paths[i] == nullptr) {
-      call_paths[i] = nullptr;
-    } else {
-      expand(c.paths[i], root, newline, paths[i]);
-      call_paths[i] = paths[i];
-    }
-  }
-  char expected[TEXT_MAX];
-  expand(c.output, root, newline, expected);
+  char* paths[4] = {};
+  for (int i = 0; i < c.count; ++i)
+    if (c.paths[i] != nullptr) paths[i] = expand(c.paths[i], root, nullptr);
+  char* expected = expand(c.output, root, newline);
 
-  stand_in_begin(call_paths, c.count, c.unavailable);
+  stand_in_begin(paths, c.count, c.unavailable);
   const long start = captured_output_bytes();
   const jboolean result = force(stand_in_env(), nullptr, c.null_array ? nullptr : stand_in_array());
   const long end = captured_output_bytes();
 
-  static char output[TEXT_MAX];
-  const size_t size = static_cast<size_t>(end - start);
-  if (end < start || size >= TEXT_MAX || !read_captured(start, end, output)) return "stdout could not be read back";
-  if (result != c.result) return c.result ? "returned false, expected true" : "returned true, expected false";
-  if (size != strlen(expected) || memcmp(output, expected, size) != 0) {
+  const char* problem = nullptr;
+  char* output = nullptr;
+  if (end < start) {
+    problem = "stdout could not be measured";
+  } else if ((output = static_cast<char*>(malloc(static_cast<size_t>(end - start) + 1))) == nullptr ||
+             !read_captured(start, end, output)) {
+    problem = "stdout could not be read back";
+  } else if (result != c.result) {
+    problem = c.result ? "returned false, expected true" : "returned true, expected false";
+  } else if (static_cast<size_t>(end - start) != strlen(expected) || memcmp(output, expected, strlen(expected)) != 0) {
     print_escaped("expected", expected, strlen(expected));
-    print_escaped("printed ", output, size);
-    return "wrong bytes on stdout";
+    print_escaped("printed ", output, static_cast<size_t>(end - start));
+    problem = "wrong bytes on stdout";
+  } else {
+    problem = check_calls(c, start, end);
   }
-  return check_calls(c, start, end);
+  free(output);
+  free(expected);
+  for (char* path : paths) free(path);
+  return problem;
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ typedef jboolean(JNICALL* ForceDirectories)(JNIEnv*, jobject, jobjectArray);
 enum CaseNeeds {
   NEEDS_NOTHING = 0,
   NEEDS_PROC_FLUSH_FAILURE = 1,  // fsync on a /proc directory fails
+  // A path of 64 KiB or more is refused. Wine 8's CreateFileA instead keeps
+  // only its length modulo 65536, and opens whatever that prefix names.
+  NEEDS_LONG_PATH_REFUSED = 2,
 };
 
 // Runs every case against `force` on fixtures under `root` (directories a, b
@@ -25,10 +28,10 @@ struct Case {
   const char* name;
   bool null_array;
   int count;
-  const char* paths[4];  // "{root}" stands for the fixture root; nullptr is a null element
+  const char* paths[4];  // see expand() in cases.cpp; nullptr is a null element
   int unavailable;       // index whose characters the VM cannot supply, or -1
   jboolean result;
-  const char* output;    // "{root}" as in paths, each line ending in "\n"
+  const char* output;    // see expand() in cases.cpp; each line ends in "\n"
   int last_fetched;      // highest element index the method may fetch, or -1
   unsigned needs;
 };

@@ -26,5 +26,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   ForceDirectories force = reinterpret_cast<ForceDirectories>(symbol);
-  return run_cases(force, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE) == 0 ? 0 : 1;
+  return run_cases(force, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE | NEEDS_LONG_PATH_REFUSED) == 0 ? 0 : 1;
 }

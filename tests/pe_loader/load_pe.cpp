@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
     return 2;
   }
-  const int failed = run_cases(force_through_stdcall, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE);
+  const int failed = run_cases(force_through_stdcall, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE | NEEDS_LONG_PATH_REFUSED);
   if (open_count != 0) {
     fprintf(stderr, "%s: %d handles left open after the cases; expected every one closed\n", library_path, open_count);
     return 1;

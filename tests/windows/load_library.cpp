@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
   }
   // Through void (*)(), the one function type GCC lets any other convert to.
   ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
-  // Wine flushes a directory with fsync, which fails under /proc as on Linux.
+  // Wine flushes a directory with fsync, which fails under /proc as on Linux;
+  // it cuts an over-long path short instead of refusing it.
   int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
   failed += run_case_list(WINDOWS_CASES, sizeof WINDOWS_CASES / sizeof WINDOWS_CASES[0], force, argv[2], "\r\n",
                           NEEDS_NOTHING);

@@ -1,25 +1,66 @@
 package org.movrek.filesystem;
 
+import java.io.File;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+
 /**
- * Calls forceDirectories once in a fresh JVM, so that the library's stdout
- * buffer is written out when the JVM exits and its bytes can be compared.
+ * Calls forceDirectories in a fresh JVM, so that the library's stdout buffer
+ * is written out when the JVM exits and its bytes can be compared.
  *
- * <p>Arguments: the library file, then the paths. "--null-array" alone passes
- * a null array; "--null" passes a null element. The result is the exit
- * status: 0 for true, 3 for false (1 stays for an uncaught exception). The
- * driver itself writes nothing to stdout.
+ * <p>Arguments: the library file, then the paths of one call. Some arguments
+ * stand for something else:
+ * <ul>
+ *   <li>"--null-array" alone passes a null array;
+ *   <li>"--null" passes a null element;
+ *   <li>"--utf8-hex=HEX" passes the string whose UTF-8 encoding is HEX, so that
+ *       any text arrives intact whatever the launcher's locale;
+ *   <li>"--long=N=PREFIX" passes PREFIX followed by N letters x, a path longer
+ *       than a command line may carry;
+ *   <li>"--then-remove=DIR" ends a call: DIR is removed and the paths after it
+ *       make a second call.
+ * </ul>
+ * The exit status is 0 when every call returned true, and 3 + the index of
+ * the first call that returned false otherwise (1 stays for an uncaught
+ * exception). The driver itself writes nothing to stdout.
  */
 public final class ForceDirectoriesMain {
     public static void main(String[] args) {
         System.load(args[0]);
-        String[] paths = null;
-        if (!(args.length == 2 && args[1].equals("--null-array"))) {
-            paths = new String[args.length - 1];
-            for (int i = 1; i < args.length; i++) {
-                paths[i - 1] = args[i].equals("--null") ? null : args[i];
+        DurableDiskSession session = new DurableDiskSession();
+        if (args.length == 2 && args[1].equals("--null-array")) {
+            System.exit(session.forceDirectories(null) ? 0 : 3);
+        }
+        List<String> paths = new ArrayList<>();
+        int call = 0;
+        for (int i = 1; i <= args.length; i++) {
+            String arg = i < args.length ? args[i] : "--then-remove=";
+            if (arg.startsWith("--then-remove=")) {
+                if (!session.forceDirectories(paths.toArray(new String[0]))) System.exit(3 + call);
+                String directory = arg.substring("--then-remove=".length());
+                if (!directory.isEmpty() && !new File(directory).delete()) System.exit(2);
+                paths.clear();
+                call++;
+            } else if (arg.equals("--null")) {
+                paths.add(null);
+            } else if (arg.startsWith("--long=")) {
+                String[] parts = arg.split("=", 3);
+                paths.add(parts[2] + "x".repeat(Integer.parseInt(parts[1])));
+            } else if (arg.startsWith("--utf8-hex=")) {
+                paths.add(fromHex(arg.substring("--utf8-hex=".length())));
+            } else {
+                paths.add(arg);
             }
         }
-        boolean flushed = new DurableDiskSession().forceDirectories(paths);
-        System.exit(flushed ? 0 : 3);
+        System.exit(0);
+    }
+
+    private static String fromHex(String hex) {
+        byte[] bytes = new byte[hex.length() / 2];
+        for (int i = 0; i < bytes.length; i++) {
+            bytes[i] = (byte) Integer.parseInt(hex.substring(2 * i, 2 * i + 2), 16);
+        }
+        return new String(bytes, StandardCharsets.UTF_8);
     }
 }

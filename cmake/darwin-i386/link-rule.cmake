@@ -1,0 +1,12 @@
+# The mac32 link rule: tools/link_dylib.py in place of an Apple linker. Read
+# as CMake's rules override, after its Darwin platform file has set its own.
+# The imports are written into the rule itself, quoted for the shell: as link
+# options, CMake would escape the $ in _open$UNIX2003 for make, and the link
+# line does not go through make.
+set(imports "")
+foreach(name IN LISTS NATIVEFLUSH_DARWIN_IMPORTS)
+  string(APPEND imports " '--import=${name}'")
+endforeach()
+set(CMAKE_C_CREATE_SHARED_LIBRARY
+  "${NATIVEFLUSH_PYTHON} ${NATIVEFLUSH_DARWIN_LINKER} <LINK_FLAGS>${imports} -o <TARGET> <OBJECTS>")
+set(CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_C_CREATE_SHARED_LIBRARY}")

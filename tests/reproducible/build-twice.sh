@@ -1,0 +1,22 @@
+#!/bin/sh
+# Builds every deliverable from two copies of the source tree at different
+# absolute paths (of different lengths) and requires dist/ to be identical,
+# byte for byte, SHA256SUMS included.
+#   build-twice.sh SOURCE_TREE
+# The copies hold the files git tracks, as they are in the working tree.
+set -eu
+source=$1
+work=$(mktemp -d /tmp/nativeflush-reproducible.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+for copy in "$work/one" "$work/a-longer-second-path/two"; do
+  mkdir -p "$copy"
+  git -C "$source" ls-files -z | (cd "$source" && tar --null -T - -cf -) | tar -C "$copy" -xf -
+  "$copy/scripts/build.sh" >/dev/null
+done
+cat "$work/one/dist/SHA256SUMS"
+if diff -r "$work/one/dist" "$work/a-longer-second-path/two/dist"; then
+  echo "identical: $(ls "$work/one/dist" | wc -l) files"
+else
+  echo "dist/ differs between the two builds" >&2
+  exit 1
+fi
