@@ -17,6 +17,18 @@ bool capture_stdout(const char* path) {
   return freopen(path, "w", stdout) != nullptr;
 }
 
+bool begin_harness(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
+    return false;
+  }
+  if (!capture_stdout(argv[3])) {
+    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
+    return false;
+  }
+  return true;
+}
+
 long captured_output_bytes() {
   fflush(stdout);
   return ftell(stdout);

@@ -47,4 +47,8 @@ int run_case_list(const Case* cases, int count, ForceDirectories force, const ch
 // Returns false if that is not possible.
 bool capture_stdout(const char* path);
 
+// Every loader's command line is LIBRARY FIXTURE_ROOT CAPTURE_FILE. Checks it
+// and captures stdout in CAPTURE_FILE; returns false after saying what failed.
+bool begin_harness(int argc, char** argv);
+
 #endif

@@ -7,10 +7,7 @@
 #include "cases.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
-    return 2;
-  }
+  if (!begin_harness(argc, argv)) return 2;
   void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     fprintf(stderr, "%s: cannot load: %s\n", argv[1], dlerror());
@@ -19,10 +16,6 @@ int main(int argc, char** argv) {
   void* symbol = dlsym(library, NATIVEFLUSH_EXPORT);
   if (symbol == nullptr) {
     fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
-    return 2;
-  }
-  if (!capture_stdout(argv[3])) {
-    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
     return 2;
   }
   ForceDirectories force = reinterpret_cast<ForceDirectories>(symbol);

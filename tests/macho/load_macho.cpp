@@ -297,10 +297,7 @@ const uint8_t* read_file(const char* path, size_t* size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
-    return 2;
-  }
+  if (!begin_harness(argc, argv)) return 2;
   library_path = argv[1];
   Image image = {};
   image.file = read_file(library_path, &image.file_size);
@@ -310,10 +307,6 @@ int main(int argc, char** argv) {
   protect_segments(image);
   const uint32_t address = find_export(image, NATIVEFLUSH_EXPORT);
 
-  if (!capture_stdout(argv[3])) {
-    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
-    return 2;
-  }
   ForceDirectories force = reinterpret_cast<ForceDirectories>(image.base + address);
   return run_cases(force, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE | NEEDS_LONG_PATH_REFUSED) == 0 ? 0 : 1;
 }

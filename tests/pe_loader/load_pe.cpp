@@ -142,10 +142,7 @@ jboolean JNICALL force_through_stdcall(JNIEnv* env, jobject receiver, jobjectArr
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
-    return 2;
-  }
+  if (!begin_harness(argc, argv)) return 2;
   library_path = argv[1];
   PeModule module;
   if (!pe_load(library_path, STAND_INS, sizeof STAND_INS / sizeof STAND_INS[0], &module)) return 2;
@@ -156,10 +153,6 @@ int main(int argc, char** argv) {
     const uint32_t arguments[3] = {reinterpret_cast<uint32_t>(module.base), 1, 0};
     if (call_stdcall(module.base + module.entry_point, arguments, "the entry point") == 0)
       refuse("the entry point returned FALSE; expected TRUE, or Windows refuses to load the DLL");
-  }
-  if (!capture_stdout(argv[3])) {
-    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
-    return 2;
   }
   const int failed = run_cases(force_through_stdcall, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE | NEEDS_LONG_PATH_REFUSED);
   if (open_count != 0) {

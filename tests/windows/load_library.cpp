@@ -64,10 +64,7 @@ HANDLE make_fixtures(const char* root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: %s LIBRARY FIXTURE_ROOT CAPTURE_FILE\n", argv[0]);
-    return 2;
-  }
+  if (!begin_harness(argc, argv)) return 2;
   HMODULE library = LoadLibraryA(argv[1]);
   if (library == nullptr) {
     fprintf(stderr, "%s: LoadLibraryA failed, error %lu\n", argv[1], GetLastError());
@@ -80,10 +77,6 @@ int main(int argc, char** argv) {
   }
   HANDLE held = make_fixtures(argv[2]);
   if (held == INVALID_HANDLE_VALUE) return 2;
-  if (!capture_stdout(argv[3])) {
-    fprintf(stderr, "%s: cannot capture stdout\n", argv[3]);
-    return 2;
-  }
   // Through void (*)(), the one function type GCC lets any other convert to.
   ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
   // Wine flushes a directory with fsync, which fails under /proc as on Linux;
