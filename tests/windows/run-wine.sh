@@ -23,8 +23,7 @@ as_user() {
 mkdir -p "$wine_home"
 chown "$uid:$uid" "$wine_home"
 if ! as_user test -w "$wine_home"; then
-  echo "run-wine.sh: user $uid cannot write to $wine_home; Wine runs as that user, so the build tree must" \
-       "lie in directories it may enter" >&2
+  echo "run-wine.sh: user $uid cannot write to $wine_home, where Wine's prefix for that user lives" >&2
   exit 2
 fi
 if [ ! -f "$wine_home/prefix/system.reg" ]; then
