@@ -13,6 +13,7 @@ set(NATIVEFLUSH_CLANGXX /usr/bin/clang++)                      # clang
 set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
 set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
+set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
