@@ -20,6 +20,7 @@ set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
 # Wine's 64-bit loader, called directly: /usr/bin/wine would pick the 32-bit one.
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64
+set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
