@@ -43,6 +43,16 @@ struct Case {
 int run_case_list(const Case* cases, int count, ForceDirectories force, const char* root, const char* newline,
                   unsigned supported);
 
+// For many threads at once: makes `calls` calls on the calling thread, each
+// third one failing at /proc, and checks each result and the JNI calls it
+// made; what is printed is left to check_repeated_line. Returns the number of
+// calls that went wrong.
+int call_repeatedly(ForceDirectories force, const char* root, int calls);
+
+// Checks that stdout between two counts of captured_output_bytes() is `line`
+// (newline translated as in the cases) exactly `count` times, each whole.
+bool check_repeated_line(long start, long end, const char* line, const char* newline, int count);
+
 // Sends stdout to a file so that the library's output can be read back.
 // Returns false if that is not possible.
 bool capture_stdout(const char* path);

@@ -1,6 +1,8 @@
 // Each borrow hands out a fresh heap copy of the path and each release
 // scrambles and frees it, so a path used after it was handed back prints
-// garbage, and AddressSanitizer reports it.
+// garbage, and AddressSanitizer reports it. The state of a call belongs to the
+// calling thread, so that several threads can call at once, each with its own
+// log, as each JVM thread has its own JNIEnv.
 #include "stand_in_env.h"
 
 #include <stdio.h>
@@ -14,15 +16,15 @@ const int MAX_EVENTS = 4 * MAX_ELEMENTS + 1;
 
 struct Element { int index; };  // its address is the element reference
 
-const char* const* call_paths;
-int call_count;
-int call_unavailable;
-Element elements[MAX_ELEMENTS];
+thread_local const char* const* call_paths;
+thread_local int call_count;
+thread_local int call_unavailable;
+thread_local Element elements[MAX_ELEMENTS];
 char array_token;
-char* borrowed[MAX_ELEMENTS];
-Event events[MAX_EVENTS];
-int event_count;
-const char* violation;
+thread_local char* borrowed[MAX_ELEMENTS];
+thread_local Event events[MAX_EVENTS];
+thread_local int event_count;
+thread_local const char* violation;
 
 void record(EventKind kind, int index, const char* chars) {
   if (event_count == MAX_EVENTS) {
@@ -94,8 +96,21 @@ void JNICALL unexpected_jni_call() {
   abort();
 }
 
-JNINativeInterface_ table;
-const JNINativeInterface_* table_pointer = &table;
+JNINativeInterface_ make_table() {
+  // The table is nothing but pointers: fill every slot with the trap first.
+  JNINativeInterface_ table;
+  void** slots = reinterpret_cast<void**>(&table);
+  for (size_t i = 0; i < sizeof table / sizeof(void*); ++i)
+    slots[i] = reinterpret_cast<void*>(&unexpected_jni_call);
+  table.GetArrayLength = get_array_length;
+  table.GetObjectArrayElement = get_object_array_element;
+  table.GetStringUTFChars = get_string_utf_chars;
+  table.ReleaseStringUTFChars = release_string_utf_chars;
+  return table;
+}
+
+const JNINativeInterface_ table = make_table();
+const JNINativeInterface_* const table_pointer = &table;
 
 }  // namespace
 
@@ -115,15 +130,8 @@ void stand_in_begin(const char* const* paths, int count, int unavailable) {
 }
 
 JNIEnv* stand_in_env() {
-  // The table is nothing but pointers: fill every slot with the trap first.
-  void** slots = reinterpret_cast<void**>(&table);
-  for (size_t i = 0; i < sizeof table / sizeof(void*); ++i)
-    slots[i] = reinterpret_cast<void*>(&unexpected_jni_call);
-  table.GetArrayLength = get_array_length;
-  table.GetObjectArrayElement = get_object_array_element;
-  table.GetStringUTFChars = get_string_utf_chars;
-  table.ReleaseStringUTFChars = release_string_utf_chars;
-  return reinterpret_cast<JNIEnv*>(&table_pointer);
+  // JNIEnv is a pointer to the table pointer; the table itself is never written.
+  return reinterpret_cast<JNIEnv*>(const_cast<const JNINativeInterface_**>(&table_pointer));
 }
 
 jobjectArray stand_in_array() { return reinterpret_cast<jobjectArray>(&array_token); }

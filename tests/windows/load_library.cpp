@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "cases.h"
+#include "stand_in_env.h"
 
 namespace {
 
@@ -61,6 +62,65 @@ HANDLE make_fixtures(const char* root) {
   return held;
 }
 
+// Threads that call at once, as a JVM's threads may, each with its own
+// JNIEnv: every result right, every line whole, no handle left open.
+const int THREADS = 8;
+const int CALLS_PER_THREAD = 300;
+
+struct ThreadRun {
+  ForceDirectories force;
+  const char* root;
+  HANDLE start;  // set once every thread exists, so that their calls overlap
+};
+
+DWORD WINAPI call_on_thread(void* argument) {
+  const ThreadRun* run = static_cast<const ThreadRun*>(argument);
+  WaitForSingleObject(run->start, INFINITE);
+  return static_cast<DWORD>(call_repeatedly(run->force, run->root, CALLS_PER_THREAD));
+}
+
+// Wine's GetProcessHandleCount answers 0 whatever is open. But Wine keeps a
+// Linux descriptor for each file handle it has used, until the handle is
+// closed, so the process's descriptors count the handles left open.
+int open_descriptors() {
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA("/proc/self/fd/*", &entry);
+  if (find == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  do count += entry.cFileName[0] != '.'; while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return count;
+}
+
+int run_threads(ForceDirectories force, const char* root) {
+  ThreadRun run = {force, root, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  const int handles_before = open_descriptors();
+  const long start = captured_output_bytes();
+  HANDLE threads[THREADS];
+  for (HANDLE& thread : threads) {
+    thread = CreateThread(nullptr, 0, call_on_thread, &run, 0, nullptr);
+    if (thread == nullptr) return 1;
+  }
+  SetEvent(run.start);
+  WaitForMultipleObjects(THREADS, threads, TRUE, INFINITE);
+  int wrong = 0;
+  for (HANDLE thread : threads) {
+    DWORD status = 1;
+    GetExitCodeThread(thread, &status);
+    wrong += static_cast<int>(status);
+    CloseHandle(thread);
+  }
+  const long end = captured_output_bytes();
+  const int handles_after = open_descriptors();
+  CloseHandle(run.start);
+  const int failing = THREADS * CALLS_PER_THREAD / 3;
+  const bool lines = check_repeated_line(start, end, FLUSH_FAILED("/proc"), "\r\n", failing);
+  const bool ok = wrong == 0 && lines && handles_before >= 0 && handles_before == handles_after;
+  fprintf(stderr, "%s  %d threads x %d calls: %d wrong, %d lines expected, open descriptors %d before and %d after\n",
+          ok ? "ok  " : "FAIL", THREADS, CALLS_PER_THREAD, wrong, failing, handles_before, handles_after);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +144,7 @@ int main(int argc, char** argv) {
   int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
   failed += run_case_list(WINDOWS_CASES, sizeof WINDOWS_CASES / sizeof WINDOWS_CASES[0], force, argv[2], "\r\n",
                           NEEDS_NOTHING);
+  failed += run_threads(force, argv[2]);
   CloseHandle(held);
   return failed == 0 ? 0 : 1;
 }
