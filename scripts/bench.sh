@@ -4,8 +4,7 @@
 # tmpfs (the library's own overhead) and on the disk of this working tree
 # (what a real flush costs). Prints the machine and one table per place.
 #   scripts/bench.sh
-# Builds what it needs first; dist/ then holds the linux64 library only
-# (scripts/build.sh brings back the full set).
+# Builds what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +13,7 @@ cd "$(dirname "$0")/.."
 TMPFS_DIRS=100000 TMPFS_ROUNDS=11
 DISK_DIRS=1000 DISK_ROUNDS=5
 
-scripts/build.sh linux64 >/dev/null
+scripts/build.sh >/dev/null
 cmake --preset tests >/dev/null
 cmake --build --preset tests --target bench_floor bench_floor_in_jvm bench_classes >/dev/null
 # BENCH_JAVA, BENCH_CLASSES, BENCH_LIBRARY, BENCH_FLOOR, BENCH_FLOOR_IN_JVM
