@@ -18,6 +18,8 @@ from macholib import mach_o
 from macholib.MachO import MachO
 from macholib.SymbolTable import SymbolTable
 
+from readout import compare
+
 IMPORTS = ["_close", "_fsync", "_open$UNIX2003", "_printf"]
 LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
 
@@ -147,14 +149,7 @@ def main():
     objdump, nm, path, export = sys.argv[1:]
     expected = expected_report(export, os.path.basename(path))
     actual = objdump_report(objdump, path) + nm_report(nm, path) + macholib_report(path)
-    for line in actual:
-        print(line)
-    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
-    if len(expected) != len(actual):
-        wrong.append((f"{len(expected)} lines", f"{len(actual)} lines"))
-    for e, a in wrong:
-        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
-    return 1 if wrong else 0
+    return compare(path, expected, actual)
 
 
 if __name__ == "__main__":

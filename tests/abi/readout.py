@@ -18,6 +18,8 @@ def compare(path, expected, actual):
     for line in actual:
         print(line)
     wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
+    if len(expected) != len(actual):
+        wrong.append((f"{len(expected)} lines", f"{len(actual)} lines"))
     for e, a in wrong:
         print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
     return 1 if wrong else 0

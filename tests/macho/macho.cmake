@@ -10,7 +10,7 @@ deliverable_file(mac32 mac32_file)
 nativeflush_deliverable(mac32 mac32)
 
 add_test(NAME abi.mac32
-         COMMAND ${NATIVEFLUSH_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_macho.py
+         COMMAND ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_macho.py
                  ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM} ${mac32_file} ${mac32_EXPORT})
 set_tests_properties(abi.mac32 PROPERTIES LABELS abi)
 
