@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from verdict import report, summary
+
 TRUE, FALSE = 0, 3  # ForceDirectoriesMain's exit statuses: 3 + index of the first call that returned false
 MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
 NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
@@ -117,13 +119,8 @@ def main():
                 problems.append(f"stdout {shorten(run.stdout)}, expected {shorten(stdout)}")
             if run.stderr:
                 problems.append(f"stderr {run.stderr.decode(errors='replace')!r}")
-            print(f"{'FAIL' if problems else 'ok  '}  {name}")
-            for problem in problems:
-                print(f"      {problem}")
-            failed += bool(problems)
-    total = len(cases(""))
-    print(f"{total - failed} passed, {failed} failed")
-    return 1 if failed else 0
+            failed += report(name, problems)
+    return summary(len(cases("")), failed)
 
 
 if __name__ == "__main__":

@@ -8,13 +8,15 @@ Also compares every write to stdout and stderr: the driver marks the return
 of the call on stderr, and the library's line must reach stdout only after
 it, when the C stdout buffer is written out at exit.
 
-  syscalls.py STRACE CLASSES LIBRARY -- JAVA [JVM OPTIONS...]
+  jvm_syscalls.py STRACE CLASSES LIBRARY -- JAVA [JVM OPTIONS...]
 """
 import os
 import re
 import subprocess
 import sys
 import tempfile
+
+from verdict import report, summary
 
 MAIN = "org.movrek.filesystem.MarkedForceDirectoriesMain"
 TRUE, FALSE = 0, 3  # the driver's exit statuses
@@ -136,13 +138,8 @@ def main():
                 problems.append("system calls on the paths and writes to stdout/stderr differ:")
                 problems += [f"  expected {line}" for line in expected]
                 problems += [f"  traced   {line}" for line in found]
-            print(f"{'FAIL' if problems else 'ok  '}  {name}")
-            for problem in problems:
-                print(f"      {problem}")
-            failed += bool(problems)
-    total = len(cases(""))
-    print(f"{total - failed} passed, {failed} failed")
-    return 1 if failed else 0
+            failed += report(name, problems)
+    return summary(len(cases("")), failed)
 
 
 if __name__ == "__main__":
