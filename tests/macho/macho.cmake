@@ -23,7 +23,7 @@ add_harness_test(mac32 harness_macho_i386 ${NATIVEFLUSH_QEMU_I386} -L /)
 # except for the one thing that puts it out of bounds.
 set(refused ${CMAKE_CURRENT_BINARY_DIR}/refused)
 set(darwin_compile ${NATIVEFLUSH_CLANGXX} --target=${NATIVEFLUSH_DARWIN_TARGET} ${NATIVEFLUSH_DARWIN_COMPILE_FLAGS}
-    -std=c++17 -O2 -fno-exceptions -fno-rtti -nostdinc++ -fvisibility=hidden
+    -std=c++17 ${NATIVEFLUSH_COMPILE_OPTIONS}
     -DNATIVEFLUSH_JNI_NAME=${NATIVEFLUSH_JNI_NAME}
     -I${CMAKE_SOURCE_DIR}/native -I${CMAKE_SOURCE_DIR}/native/posix
     -isystem ${NATIVEFLUSH_JNI_INCLUDE} -isystem ${NATIVEFLUSH_DARWIN_INCLUDE})
