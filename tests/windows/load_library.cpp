@@ -1,6 +1,7 @@
 // Harness for the Windows x86-64 deliverable, run under Wine: loads the DLL
-// with LoadLibraryA, finds the export with GetProcAddress by its exact name,
-// and runs the shared case list, then the cases only Windows has.
+// with LoadLibraryA away from its preferred base, finds the export with
+// GetProcAddress by its exact name, and runs the shared case list, then the
+// cases only Windows has.
 //   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE
 //
 // Expected lines end in "\r\n": the DLL prints through msvcrt's stdout, which
@@ -8,6 +9,7 @@
 // program reading the process's output receives, so they are what the cases
 // compare; a library that wrote "\r\n" itself would show up as "\r\r\n".
 #include <windows.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -121,15 +123,56 @@ int run_threads(ForceDirectories force, const char* root) {
   return ok ? 0 : 1;
 }
 
+// A JVM's process may already use the DLL's preferred range, and the DLL
+// must then work wherever the loader puts it. Reserving that range first
+// makes the loader place it elsewhere, so that an address in the DLL that
+// the loader fails to fix up shows as a fault. Loading a second copy under
+// another name would not: a stale address in it points into the first
+// copy's identical bytes.
+bool reserve_preferred_range(const char* path, uintptr_t* base, SIZE_T* size) {
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS nt;
+  FILE* file = fopen(path, "rb");
+  const bool read = file != nullptr && fread(&dos, sizeof dos, 1, file) == 1 && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+                    fseek(file, dos.e_lfanew, SEEK_SET) == 0 && fread(&nt, sizeof nt, 1, file) == 1 &&
+                    nt.Signature == IMAGE_NT_SIGNATURE;
+  if (file != nullptr) fclose(file);
+  if (!read || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) {
+    fprintf(stderr, "%s: no PE headers for this machine (optional header magic 0x%x expected)\n", path,
+            IMAGE_NT_OPTIONAL_HDR_MAGIC);
+    return false;
+  }
+  *base = nt.OptionalHeader.ImageBase;
+  *size = nt.OptionalHeader.SizeOfImage;
+  void* wanted = reinterpret_cast<void*>(*base);
+  if (VirtualAlloc(wanted, *size, MEM_RESERVE, PAGE_NOACCESS) != wanted) {
+    fprintf(stderr, "%s: cannot reserve its preferred range %p (0x%lx bytes), error %lu\n", path, wanted,
+            static_cast<unsigned long>(*size), GetLastError());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!begin_harness(argc, argv)) return 2;
+  uintptr_t preferred = 0;
+  SIZE_T size = 0;
+  if (!reserve_preferred_range(argv[1], &preferred, &size)) return 2;
   HMODULE library = LoadLibraryA(argv[1]);
   if (library == nullptr) {
     fprintf(stderr, "%s: LoadLibraryA failed, error %lu\n", argv[1], GetLastError());
     return 2;
   }
+  const uintptr_t base = reinterpret_cast<uintptr_t>(library);
+  if (base < preferred + size && preferred < base + size) {
+    fprintf(stderr, "FAIL  loaded at 0x%llx, in its preferred range at 0x%llx, which was reserved; expected elsewhere\n",
+            static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
+    return 1;
+  }
+  fprintf(stderr, "ok    loaded at 0x%llx, away from its preferred base 0x%llx\n",
+          static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
   FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
   if (symbol == nullptr) {
     fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
