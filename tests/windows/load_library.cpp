@@ -2,7 +2,9 @@
 // with LoadLibraryA away from its preferred base, finds the export with
 // GetProcAddress by its exact name, and runs the shared case list, then the
 // cases only Windows has.
-//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE
+//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE [relay]
+// With "relay", it runs only the few cases whose Win32 calls check_relay.py
+// reads from Wine's relay trace.
 //
 // Expected lines end in "\r\n": the DLL prints through msvcrt's stdout, which
 // is in text mode and writes "\n" as "\r\n". Those are the bytes a Java
@@ -156,7 +158,8 @@ bool reserve_preferred_range(const char* path, uintptr_t* base, SIZE_T* size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!begin_harness(argc, argv)) return 2;
+  const bool relay = argc == 5 && strcmp(argv[4], "relay") == 0;
+  if (!begin_harness(relay ? 4 : argc, argv)) return 2;
   uintptr_t preferred = 0;
   SIZE_T size = 0;
   if (!reserve_preferred_range(argv[1], &preferred, &size)) return 2;
@@ -178,10 +181,17 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
     return 2;
   }
-  HANDLE held = make_fixtures(argv[2]);
-  if (held == INVALID_HANDLE_VALUE) return 2;
   // Through void (*)(), the one function type GCC lets any other convert to.
   ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
+  if (relay) {
+    // The DLL's range tells its own calls in the trace from everyone else's.
+    static const char* const RELAY_CASES[] = {"three directories", "flush fails", "missing in the middle"};
+    fprintf(stderr, "module 0x%llx 0x%llx %s\n", static_cast<unsigned long long>(base),
+            static_cast<unsigned long long>(base + size), argv[2]);
+    return run_cases_named(RELAY_CASES, 3, force, argv[2], "\r\n") == 0 ? 0 : 1;
+  }
+  HANDLE held = make_fixtures(argv[2]);
+  if (held == INVALID_HANDLE_VALUE) return 2;
   // Wine flushes a directory with fsync, which fails under /proc as on Linux;
   // it cuts an over-long path short instead of refusing it.
   int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
