@@ -21,6 +21,10 @@ set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64
 set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
+# A Debian unstable tree, for tests that need what Debian 12 lacks (a JDK
+# newer than 17); scripts/bootstrap.sh --sid-tree makes it on a test run's
+# first use. It lives outside the checkout, so that every clone reuses it.
+set(NATIVEFLUSH_SID_TREE /var/cache/nativeflush/sid)           # debootstrap, in bootstrap.sh
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
