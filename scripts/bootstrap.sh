@@ -18,9 +18,11 @@ PACKAGES=(
 )
 
 # A Debian unstable tree, for tests that need what Debian 12 lacks: a JDK
-# newer than 17. Recommends would add a desktop's worth of packages.
+# newer than 17, and a Wine whose i386 side runs under qemu-i386 (the win32
+# DLL's tests; this kernel runs no 32-bit code itself). Recommends would add
+# a desktop's worth of packages.
 SID_MIRROR=http://deb.debian.org/debian
-SID_PACKAGES=(openjdk-25-jre-headless)
+SID_PACKAGES=(openjdk-25-jre-headless qemu-user wine32:i386)
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
@@ -75,7 +77,8 @@ make_sid_tree() {
   fi
   local in_tree=(unshare --mount --pid --fork --mount-proc="$tree/proc" chroot "$tree" env DEBIAN_FRONTEND=noninteractive)
   # The archive's unstable Release file may be past its Valid-Until date.
-  if ! "${in_tree[@]}" apt-get -o Acquire::Check-Valid-Until=false update >> "$log" 2>&1 ||
+  if ! "${in_tree[@]}" dpkg --add-architecture i386 ||
+     ! "${in_tree[@]}" apt-get -o Acquire::Check-Valid-Until=false update >> "$log" 2>&1 ||
      ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${SID_PACKAGES[@]}" >> "$log" 2>&1; then
     echo "bootstrap: cannot install ${SID_PACKAGES[*]} in the Debian unstable tree $tree from $SID_MIRROR; the end of $log:" >&2
     tail -n 5 "$log" >&2
