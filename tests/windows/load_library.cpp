@@ -1,7 +1,7 @@
-// Harness for the Windows x86-64 deliverable, run under Wine: loads the DLL
-// with LoadLibraryA away from its preferred base, finds the export with
-// GetProcAddress by its exact name, and runs the shared case list, then the
-// cases only Windows has.
+// Harness for the Windows DLLs, run under Wine and built once per
+// architecture: loads the DLL with LoadLibraryA away from its preferred base,
+// finds the export with GetProcAddress by its exact name and by no other
+// spelling, and runs the shared case list, then the cases only Windows has.
 //   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE [relay]
 // With "relay", it runs only the few cases whose Win32 calls check_relay.py
 // reads from Wine's relay trace.
@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "call_export.h"
 #include "cases.h"
 #include "stand_in_env.h"
 
@@ -139,11 +140,12 @@ bool reserve_preferred_range(const char* path, uintptr_t* base, SIZE_T* size) {
                     fseek(file, dos.e_lfanew, SEEK_SET) == 0 && fread(&nt, sizeof nt, 1, file) == 1 &&
                     nt.Signature == IMAGE_NT_SIGNATURE;
   if (file != nullptr) fclose(file);
-  if (!read || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) {
-    fprintf(stderr, "%s: no PE headers for this machine (optional header magic 0x%x expected)\n", path,
-            IMAGE_NT_OPTIONAL_HDR_MAGIC);
+  if (!read) {
+    fprintf(stderr, "%s: cannot read its PE headers\n", path);
     return false;
   }
+  // An image for another machine is left to LoadLibraryA, which must refuse it.
+  if (nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) return true;
   *base = nt.OptionalHeader.ImageBase;
   *size = nt.OptionalHeader.SizeOfImage;
   void* wanted = reinterpret_cast<void*>(*base);
@@ -153,6 +155,27 @@ bool reserve_preferred_range(const char* path, uintptr_t* base, SIZE_T* size) {
     return false;
   }
   return true;
+}
+
+// The other spellings a toolchain may give the export: plain, as GNU ld
+// exports a dllexport'ed stdcall function, and fully decorated. A JVM looks
+// up only one of them, so the DLL must have that one and no other.
+const char* const SPELLINGS[] = {NATIVEFLUSH_JNI_NAME, NATIVEFLUSH_JNI_NAME "@12", "_" NATIVEFLUSH_JNI_NAME "@12"};
+
+FARPROC find_export(HMODULE library, const char* path) {
+  char others[256] = "";
+  for (const char* name : SPELLINGS) {
+    if (strcmp(name, NATIVEFLUSH_EXPORT) == 0 || GetProcAddress(library, name) == nullptr) continue;
+    if (others[0] != '\0') strcat(others, ", ");
+    strcat(others, name);
+  }
+  FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
+  if (symbol == nullptr)
+    fprintf(stderr, "%s: no export named %s; the DLL has %s\n", path, NATIVEFLUSH_EXPORT,
+            others[0] != '\0' ? others : "none of its other spellings either");
+  else if (others[0] != '\0')
+    fprintf(stderr, "%s: exports %s also as %s; expected that name alone\n", path, NATIVEFLUSH_EXPORT, others);
+  return others[0] == '\0' ? symbol : nullptr;
 }
 
 }  // namespace
@@ -169,20 +192,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   const uintptr_t base = reinterpret_cast<uintptr_t>(library);
+  if (size == 0) {
+    fprintf(stderr, "FAIL  LoadLibraryA loaded an image for another machine\n");
+    return 1;
+  }
   if (base < preferred + size && preferred < base + size) {
     fprintf(stderr, "FAIL  loaded at 0x%llx, in its preferred range at 0x%llx, which was reserved; expected elsewhere\n",
             static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
     return 1;
   }
-  fprintf(stderr, "ok    loaded at 0x%llx, away from its preferred base 0x%llx\n",
-          static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
-  FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
-  if (symbol == nullptr) {
-    fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
-    return 2;
-  }
-  // Through void (*)(), the one function type GCC lets any other convert to.
-  ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
+  FARPROC symbol = find_export(library, argv[1]);
+  if (symbol == nullptr) return 2;
+  ForceDirectories force = call_export(symbol, argv[1]);
   if (relay) {
     // The DLL's range tells its own calls in the trace from everyone else's.
     static const char* const RELAY_CASES[] = {"three directories", "flush fails", "missing in the middle"};
@@ -192,12 +213,13 @@ int main(int argc, char** argv) {
   }
   HANDLE held = make_fixtures(argv[2]);
   if (held == INVALID_HANDLE_VALUE) return 2;
-  // Wine flushes a directory with fsync, which fails under /proc as on Linux;
-  // it cuts an over-long path short instead of refusing it.
-  int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
+  // Wine flushes a directory with fsync, which fails under /proc as on Linux.
+  int failed = run_cases(force, argv[2], "\r\n", NATIVEFLUSH_WINE_SUPPORTS);
   failed += run_case_list(WINDOWS_CASES, sizeof WINDOWS_CASES / sizeof WINDOWS_CASES[0], force, argv[2], "\r\n",
                           NEEDS_NOTHING);
   failed += run_threads(force, argv[2]);
   CloseHandle(held);
+  fprintf(stderr, "ok    ran at 0x%llx, away from its preferred base 0x%llx\n",
+          static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
   return failed == 0 ? 0 : 1;
 }
