@@ -3,14 +3,18 @@
 # This is the only place packages are named. Idempotent: installs only what is missing.
 set -euo pipefail
 
-# i386 packages need the foreign architecture; the emulated JVM is the only one.
+# A package named <name>:<arch> comes from that foreign architecture, which
+# is added first.
 PACKAGES=(
-  # compilers and linkers for the five deliverables
+  # compilers and linkers for the deliverables
   cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
-  # running 32-bit and Windows code on this x86-64 host
+  # the arm64 C library that clang builds AArch64 code against: Debian's
+  # AArch64 cross GCC cannot be installed beside gcc-multilib
+  libc6-dev:arm64
+  # running 32-bit, AArch64 and Windows code on this x86-64 host
   qemu-user wine wine64
-  # Java: the amd64 JDK for compiling test classes, the i386 JVM for linux32
-  openjdk-17-jdk-headless openjdk-17-jre-headless:i386
+  # Java: the amd64 JDK for compiling test classes, the i386 and arm64 JVMs
+  openjdk-17-jdk-headless openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
   # checks and tests
   python3 python3-macholib binutils file strace util-linux
 )
@@ -25,7 +29,9 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "bootstrap: missing packages: ${missing[*]}; run as root to install them" >&2
   exit 1
 fi
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/^.*://p' | sort -u); do
+  dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+done
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 echo "bootstrap: installing ${missing[*]}" >&2
 apt_get update -qq

@@ -27,8 +27,8 @@ done
 
 (cd dist && sha256sum -- * > SHA256SUMS)
 
-printf '%-20s %-15s %-36s %8s\n' deliverable target file bytes
+printf '%-24s %-15s %-36s %8s\n' deliverable target file bytes
 for entry in "${built[@]}"; do
   IFS=$'\t' read -r preset target file export <<<"$entry"
-  printf '%-20s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
+  printf '%-24s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
 done

@@ -3,7 +3,8 @@
 
 Prints what it found in a fixed form and compares it, line for line, with what
 the deliverable must be: its ELF class and machine, the one symbol it defines,
-what it needs from the dynamic loader, and the functions it imports.
+what it needs from the dynamic loader, and every symbol it imports, weak ones
+included.
 
   check_elf.py READELF FILE CLASS MACHINE EXPORT
 """
@@ -35,8 +36,9 @@ def found(tool, path):
         sym_type, bind, ndx, name = fields[3], fields[4], fields[6], fields[7].split("@")[0]
         if ndx != "UND":
             defined.append(name)
-        elif bind != "WEAK" and sym_type == "FUNC":
-            imported.append(name)
+        else:
+            # A weak import (what the compiler's start files bring) is one too.
+            imported.append(name if bind != "WEAK" else f"{name}(weak {sym_type})")
     needed = [line.split("[")[1].rstrip("]") for line in readelf(tool, "--dynamic", path).splitlines()
               if "(NEEDED)" in line]
     return [

@@ -17,7 +17,7 @@ set_tests_properties(abi.mac32 PROPERTIES LABELS abi)
 add_executable(harness_macho_i386 macho/load_macho.cpp)
 target_compile_definitions(harness_macho_i386 PRIVATE NATIVEFLUSH_EXPORT="${mac32_EXPORT}")
 target_link_libraries(harness_macho_i386 PRIVATE harness_core_i386)
-add_harness_test(mac32 harness_macho_i386 ${NATIVEFLUSH_QEMU_I386} -L /)
+add_harness_test(mac32 $<TARGET_FILE:harness_macho_i386> ${NATIVEFLUSH_QEMU_I386} -L /)
 
 # Objects the linker must refuse, each compiled the way the deliverable is
 # except for the one thing that puts it out of bounds.
