@@ -40,7 +40,7 @@ def restricted_load_warning(root):
             f"(file:{root}/classes/)\n"
             f"WARNING: Use {ENABLE_NATIVE_ACCESS} to avoid a warning for callers in this module\n"
             f"WARNING: Restricted methods will be blocked in a future release unless native access is enabled\n"
-            ).encode()
+            f"\n").encode()
 
 
 def not_found(path):
