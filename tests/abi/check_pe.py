@@ -4,12 +4,17 @@ llvm-readobj and llvm-objdump.
 
 Prints what it found in a fixed form and compares it, line for line, with what
 the deliverable must be: its machine, that it is a DLL with no link
-timestamp, its one export, and the functions it imports from each DLL. With
-POPS it also disassembles the exported function and requires every return in
-it to remove that many bytes of arguments (stdcall on i386).
+timestamp, its one export, the functions it imports from each DLL, its DLL
+characteristics (the loader's hardening) and its sections. With --pops it
+also disassembles the exported function and requires every return in it to
+remove that many bytes of arguments (stdcall on i386).
 
-  check_pe.py READOBJ OBJDUMP FILE MACHINE EXPORT [POPS]
+  check_pe.py READOBJ OBJDUMP FILE MACHINE EXPORT --characteristics NAMES
+              --sections NAMES [--pops BYTES]
+NAMES are space-separated: IMAGE_DLL_CHARACTERISTICS_ names without that
+prefix, and section names as the section table holds them (8 bytes at most).
 """
+import argparse
 import os
 import re
 import subprocess
@@ -43,12 +48,19 @@ def readobj_field(lines, name):
 
 
 def header(readobj, path):
-    """Machine, whether it is a DLL, link timestamp, preferred base address."""
+    """Machine, whether it is a DLL, link timestamp, preferred base address,
+    DLL characteristics."""
     text = run(readobj, "--file-headers", path)
     lines = text.splitlines()
+    characteristics = re.findall(r"IMAGE_DLL_CHARACTERISTICS_(\w+) \(", text)
     return (readobj_field(lines, "Machine").split()[0], "IMAGE_FILE_DLL (0x2000)" in text,
             readobj_field(lines, "TimeDateStamp").split("(")[-1].rstrip(")"),
-            int(readobj_field(lines, "ImageBase"), 16))
+            int(readobj_field(lines, "ImageBase"), 16), " ".join(sorted(characteristics)) or "(none)")
+
+
+def sections(readobj, path):
+    # Each section block's "Name: .text (2E 74 ...)" line, in section table order.
+    return " ".join(re.findall(r"^ +Name: (\S+) \(", run(readobj, "--sections", path), re.M))
 
 
 def imports(readobj, path):
@@ -83,18 +95,27 @@ def pops(objdump, path, address):
 
 
 def main():
-    readobj, objdump, path, machine, export, *popped = sys.argv[1:]
+    parser = argparse.ArgumentParser()
+    for name in ("readobj", "objdump", "path", "machine", "export"):
+        parser.add_argument(name)
+    parser.add_argument("--characteristics", required=True)
+    parser.add_argument("--sections", required=True)
+    parser.add_argument("--pops")
+    args = parser.parse_args()
+    readobj, objdump, path = args.readobj, args.objdump, args.path
     if not os.path.isfile(path):
         print(f"{path}: no such file; scripts/build.sh makes it", file=sys.stderr)
         return 1
-    found_machine, dll, timestamp, image_base = header(readobj, path)
+    found_machine, dll, timestamp, image_base, characteristics = header(readobj, path)
     table = exports(readobj, path)
     expected = [
-        f"machine: {machine}",
+        f"machine: {args.machine}",
         "dll: yes",
         "timestamp: 0x0",
-        f"exports: {export}",
+        f"exports: {args.export}",
         f"imports: {IMPORTS}",
+        f"dll characteristics: {args.characteristics}",
+        f"sections: {args.sections}",
     ]
     actual = [
         f"machine: {found_machine}",
@@ -102,9 +123,11 @@ def main():
         f"timestamp: {timestamp}",
         f"exports: {' '.join(name for name, _ in table)}",
         f"imports: {imports(readobj, path)}",
+        f"dll characteristics: {characteristics}",
+        f"sections: {sections(readobj, path)}",
     ]
-    if popped:
-        expected.append(f"pops: {popped[0]}")
+    if args.pops:
+        expected.append(f"pops: {args.pops}")
         actual.append(f"pops: {pops(objdump, path, image_base + table[0][1])}" if len(table) == 1
                       else "pops: (not one export)")
     return compare(path, expected, actual)
