@@ -38,7 +38,8 @@ def main():
         with tempfile.TemporaryDirectory() as out:
             output = os.path.join(out, "lib.dylib")
             run = subprocess.run([sys.executable, linker, f"--export={export}",
-                                  *[f"--import={name}" for name in imports], "-o", output,
+                                  *[f"--import={name}" for name in imports],
+                                  "--current-version=1.0.0", "--compatibility-version=1.0.0", "-o", output,
                                   *[os.path.join(directory, o) for o in objects]],
                                  capture_output=True, text=True)
             found = (run.returncode, re.sub(r" at 0x[0-9a-f]+:", " at 0x?:", run.stderr.rstrip("\n")),
