@@ -22,8 +22,9 @@ NEEDED = ["libc.so.6"]
 BIND_NOW = "FLAGS BIND_NOW; FLAGS_1 NOW"
 
 
-def readelf(tool, *args):
-    return subprocess.run([tool, "-W", *args], check=True, capture_output=True, text=True).stdout
+def readelf(tool, *args, wide=True):
+    return subprocess.run([tool, *(["-W"] if wide else []), *args], check=True, capture_output=True,
+                          text=True).stdout
 
 
 def header_field(text, name):
@@ -88,8 +89,8 @@ def found(tool, path):
         f"imports: {' '.join(sorted(imported))}",
         f"bind now: {dynamic_flags(dynamic)}",
         f"relro segment: {'GNU_RELRO' if 'GNU_RELRO' in segments else '(none)'}",
-        # Without -W: a note's description on a line of its own.
-        f"properties: {properties(subprocess.run([tool, '--notes', path], check=True, capture_output=True, text=True).stdout)}",
+        # Not wide: a note's description on a line of its own.
+        f"properties: {properties(readelf(tool, '--notes', path, wide=False))}",
     ]
 
 
