@@ -15,7 +15,8 @@ set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;
 # stdcall on i386: the decorated name, with the 12 bytes of its three arguments.
 set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_${NATIVEFLUSH_JNI_NAME}@12")
 
-# Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE, _EXPORT.
+# Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE,
+# _EXPORT, and gives its one-line description as <prefix>_DESCRIPTION.
 function(nativeflush_deliverable name prefix)
   if(NOT DEFINED NATIVEFLUSH_DELIVERABLE_${name})
     message(FATAL_ERROR "unknown deliverable '${name}'; expected one of: ${NATIVEFLUSH_DELIVERABLES}")
@@ -29,4 +30,5 @@ function(nativeflush_deliverable name prefix)
   set(${prefix}_FAMILY "${family}" PARENT_SCOPE)
   set(${prefix}_FILE "${file}" PARENT_SCOPE)
   set(${prefix}_EXPORT "${export}" PARENT_SCOPE)
+  set(${prefix}_DESCRIPTION "DurableDiskSession.forceDirectories for ${target}" PARENT_SCOPE)
 endfunction()

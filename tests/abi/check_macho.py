@@ -4,10 +4,11 @@ that share no code with our linker: llvm-objdump, llvm-nm and macholib.
 
 Prints what it found in a fixed form and compares it, line for line, with what
 the dylib must be for classic dyld: i386 MH_DYLIB, the one export, the four
-libSystem imports bound through non-lazy pointers, no relocations at all, and
-segment protections r-x / rw- / r--.
+libSystem imports bound through non-lazy pointers, no relocations at all,
+segment protections r-x / rw- / r--, and its own current and compatibility
+versions.
 
-  check_macho.py LLVM_OBJDUMP LLVM_NM FILE EXPORT
+  check_macho.py LLVM_OBJDUMP LLVM_NM FILE EXPORT CURRENT_VERSION COMPATIBILITY_VERSION
 Run it with Debian's /usr/bin/python3, which has macholib.
 """
 import os
@@ -24,13 +25,14 @@ IMPORTS = ["_close", "_fsync", "_open$UNIX2003", "_printf"]
 LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
 
 
-def expected_report(export, install_name):
+def expected_report(export, install_name, current, compatibility):
     return [
         "header (llvm-objdump): MH_MAGIC I386 ALL DYLIB",
         "flags (llvm-objdump): DYLDLINK NOUNDEFS NO_REEXPORTED_DYLIBS TWOLEVEL",
         "segments (llvm-objdump): __TEXT r-x/r-x __DATA rw-/rw- __LINKEDIT r--/r--",
         "relocations (llvm-objdump): in sections 0, local 0, external 0",
         f"dylib id (llvm-objdump): {install_name}",
+        f"dylib versions (llvm-objdump): current {current}, compatibility {compatibility}",
         # --dylibs-used lists the dylib's own id first.
         f"dylibs used (llvm-objdump): {install_name} {LIBSYSTEM}",
         f"indirect symbols (llvm-objdump): (__DATA,__nl_symbol_ptr) {' '.join(IMPORTS)}",
@@ -70,7 +72,7 @@ def objdump_report(objdump, path):
     headers = run(objdump, "--macho", "--private-headers", path).splitlines()
     fields = headers[headers.index(next(l for l in headers if "magic" in l and "cputype" in l)) + 1].split()
     magic, cputype, cpusubtype, _, filetype, _, _, *flags = fields
-    segments, section_relocations, dysymtab = [], 0, {}
+    segments, section_relocations, dysymtab, id_dylib = [], 0, {}, {}
     for block in load_command_blocks(objdump, path):
         values = dict(block)
         if values.get("cmd") == "LC_SEGMENT":
@@ -78,6 +80,9 @@ def objdump_report(objdump, path):
             section_relocations += sum(int(v) for k, v in block if k == "nreloc")
         elif values.get("cmd") == "LC_DYSYMTAB":
             dysymtab = values
+        elif values.get("cmd") == "LC_ID_DYLIB":
+            # "current version 1.0.0" and "compatibility version 1.0.0"
+            id_dylib = {key: value.split()[-1] for key, value in block}
     indirect = []
     for line in run(objdump, "--macho", "--indirect-symbols", path).splitlines():
         if line.startswith("Indirect symbols for"):
@@ -94,6 +99,8 @@ def objdump_report(objdump, path):
         f"relocations (llvm-objdump): in sections {section_relocations}, "
         f"local {dysymtab.get('nlocrel')}, external {dysymtab.get('nextrel')}",
         f"dylib id (llvm-objdump): {' '.join(dylib_id[:1])}",
+        f"dylib versions (llvm-objdump): current {id_dylib.get('current')}, "
+        f"compatibility {id_dylib.get('compatibility')}",
         f"dylibs used (llvm-objdump): {' '.join(used)}",
         f"indirect symbols (llvm-objdump): {' '.join(indirect)}",
     ]
@@ -146,8 +153,8 @@ def macholib_report(path):
 
 
 def main():
-    objdump, nm, path, export = sys.argv[1:]
-    expected = expected_report(export, os.path.basename(path))
+    objdump, nm, path, export, current, compatibility = sys.argv[1:]
+    expected = expected_report(export, os.path.basename(path), current, compatibility)
     actual = objdump_report(objdump, path) + nm_report(nm, path) + macholib_report(path)
     return compare(path, expected, actual)
 

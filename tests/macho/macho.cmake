@@ -11,7 +11,8 @@ nativeflush_deliverable(mac32 mac32)
 
 add_test(NAME abi.mac32
          COMMAND ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_macho.py
-                 ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM} ${mac32_file} ${mac32_EXPORT})
+                 ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM} ${mac32_file} ${mac32_EXPORT}
+                 ${PROJECT_VERSION} ${NATIVEFLUSH_COMPATIBILITY_VERSION})
 set_tests_properties(abi.mac32 PROPERTIES LABELS abi)
 
 add_executable(harness_macho_i386 macho/load_macho.cpp)
