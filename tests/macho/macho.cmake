@@ -44,3 +44,91 @@ add_test(NAME link_dylib.refusals
          COMMAND ${NATIVEFLUSH_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/macho/linker_refusals.py
                  ${NATIVEFLUSH_DARWIN_LINKER} ${refused} ${mac32_EXPORT} ${NATIVEFLUSH_DARWIN_IMPORTS})
 set_tests_properties(link_dylib.refusals PROPERTIES LABELS linker)
+
+# --- macOS 64-bit -----------------------------------------------------------------
+# The universal dylib, checked from the file per slice (its arm64 signature
+# recomputed), and each slice executed by the same loader: the x86_64 slice
+# natively, the arm64 slice under qemu-aarch64.
+include(${CMAKE_SOURCE_DIR}/cmake/darwin-64/platform.cmake)
+foreach(tool ${NATIVEFLUSH_LLVM_LIPO} ${NATIVEFLUSH_LD64_LLD} ${NATIVEFLUSH_QEMU_AARCH64})
+  nativeflush_require(${tool})
+endforeach()
+deliverable_file(mac64 mac64_file)
+nativeflush_deliverable(mac64 mac64)
+set(check_mac64 ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_macho.py
+    ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM})
+set(check_mac64_options ${mac64_EXPORT} ${NATIVEFLUSH_LLVM_LIPO} ${PROJECT_VERSION})
+add_test(NAME abi.mac64 COMMAND ${check_mac64} ${mac64_file} ${check_mac64_options})
+set_tests_properties(abi.mac64 PROPERTIES LABELS abi)
+
+# Variants made wrong on purpose, each named as the deliverable in a directory
+# of its own, since the install name and the signature's identifier are the
+# file name:
+# - thin: the x86_64 slice alone;
+# - extra_export: both slices with a second exported function;
+# - linux_printf: an arm64 slice whose printf call passes the path in x1, as
+#   Linux passes a variadic argument, for the loader to refuse;
+# - flipped: the deliverable with a bit of its arm64 code changed after signing.
+set(wrong ${CMAKE_CURRENT_BINARY_DIR}/mac64-wrong)
+set(native ${CMAKE_SOURCE_DIR}/native)
+set(wrong_sources ${native}/force_directories.cpp ${native}/posix/directory_ops.cpp)
+foreach(slice IN LISTS NATIVEFLUSH_DARWIN64_SLICES)
+  set(compile_${slice} ${NATIVEFLUSH_CLANGXX} --target=${NATIVEFLUSH_DARWIN64_TARGET_${slice}}
+      ${NATIVEFLUSH_DARWIN_COMPILE_FLAGS} -std=c++17 ${NATIVEFLUSH_COMPILE_OPTIONS}
+      -DNATIVEFLUSH_JNI_NAME=${NATIVEFLUSH_JNI_NAME} -I${native} -I${native}/posix -isystem ${NATIVEFLUSH_JNI_INCLUDE})
+  list(TRANSFORM NATIVEFLUSH_DARWIN64_INCLUDE PREPEND -isystem OUTPUT_VARIABLE system_${slice})
+endforeach()
+set(mac64_name ${mac64_FILE})
+nativeflush_darwin64_link(link_thin x86_64 ${wrong}/thin/${mac64_name})
+nativeflush_darwin64_link(link_extra_x86_64 x86_64 ${wrong}/extra_export/x86_64/${mac64_name})
+nativeflush_darwin64_link(link_extra_arm64 arm64 ${wrong}/extra_export/arm64/${mac64_name})
+nativeflush_darwin64_link(link_linux_printf arm64 ${wrong}/linux_printf/${mac64_name})
+set(linux_printf_include -isystem ${CMAKE_CURRENT_SOURCE_DIR}/macho/linux_printf)
+add_custom_command(
+  OUTPUT ${wrong}/thin/${mac64_name} ${wrong}/extra_export/${mac64_name} ${wrong}/linux_printf/${mac64_name}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${wrong}/thin ${wrong}/extra_export/x86_64
+          ${wrong}/extra_export/arm64 ${wrong}/linux_printf
+  COMMAND ${compile_x86_64} ${system_x86_64} -c ${native}/force_directories.cpp -o ${wrong}/force_x86_64.o
+  COMMAND ${compile_x86_64} ${system_x86_64} -c ${native}/posix/directory_ops.cpp -o ${wrong}/ops_x86_64.o
+  COMMAND ${compile_x86_64} -c ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp -o ${wrong}/extra_x86_64.o
+  COMMAND ${compile_arm64} ${system_arm64} -c ${native}/force_directories.cpp -o ${wrong}/force_arm64.o
+  COMMAND ${compile_arm64} ${system_arm64} -c ${native}/posix/directory_ops.cpp -o ${wrong}/ops_arm64.o
+  COMMAND ${compile_arm64} -c ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp -o ${wrong}/extra_arm64.o
+  COMMAND ${compile_arm64} ${linux_printf_include} ${system_arm64} -c ${native}/force_directories.cpp
+          -o ${wrong}/force_linux_printf.o
+  COMMAND ${link_thin} ${wrong}/force_x86_64.o ${wrong}/ops_x86_64.o
+  COMMAND ${link_extra_x86_64} ${wrong}/force_x86_64.o ${wrong}/ops_x86_64.o ${wrong}/extra_x86_64.o
+  COMMAND ${link_extra_arm64} ${wrong}/force_arm64.o ${wrong}/ops_arm64.o ${wrong}/extra_arm64.o
+  COMMAND ${NATIVEFLUSH_LLVM_LIPO} -create -output ${wrong}/extra_export/${mac64_name}
+          ${wrong}/extra_export/x86_64/${mac64_name} ${wrong}/extra_export/arm64/${mac64_name}
+  COMMAND ${link_linux_printf} ${wrong}/force_linux_printf.o ${wrong}/ops_arm64.o
+  DEPENDS ${wrong_sources} ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp
+          ${CMAKE_CURRENT_SOURCE_DIR}/macho/linux_printf/stdio.h ${NATIVEFLUSH_DARWIN64_LIBSYSTEM}
+  VERBATIM)
+add_custom_target(wrong_mac64 ALL DEPENDS ${wrong}/thin/${mac64_name})
+
+set(expect_rejection sh ${CMAKE_CURRENT_SOURCE_DIR}/pe_loader/expect_rejection.sh)
+set(file ${wrong}/thin/${mac64_name})
+add_test(NAME abi.mac64.refuses_thin
+         COMMAND ${expect_rejection} 1
+                 "${file}: expected 'architectures (llvm-lipo): x86_64 arm64', found 'architectures (llvm-lipo): x86_64'"
+                 ${check_mac64} ${file} ${check_mac64_options})
+set(file ${wrong}/extra_export/${mac64_name})
+set(found "${mac64_EXPORT} _nativeflush_extra_export")
+add_test(NAME abi.mac64.refuses_extra_export
+         COMMAND ${expect_rejection} 1
+                 "${file}: expected 'x86_64 exports trie (llvm-objdump): ${mac64_EXPORT}', found 'x86_64 exports trie (llvm-objdump): ${found}'
+${file}: expected 'x86_64 defined externals (llvm-nm): ${mac64_EXPORT}', found 'x86_64 defined externals (llvm-nm): ${found}'
+${file}: expected 'arm64 exports trie (llvm-objdump): ${mac64_EXPORT}', found 'arm64 exports trie (llvm-objdump): ${found}'
+${file}: expected 'arm64 defined externals (llvm-nm): ${mac64_EXPORT}', found 'arm64 defined externals (llvm-nm): ${found}'"
+                 ${check_mac64} ${file} ${check_mac64_options})
+# The flipped copy is made when the test runs, from the file in dist/.
+set(file ${wrong}/flipped/${mac64_name})
+add_test(NAME abi.mac64.refuses_changed_code
+         COMMAND ${expect_rejection} 1
+                 "${file}: expected 'arm64 code signature (recomputed): ad-hoc, identifier ${mac64_name}, SHA-256 of every 4096-byte page before it matches', found 'arm64 code signature (recomputed): page 0 does not match its hash'"
+                 sh -c "\"$1\" \"$2\" \"$3\" \"$4\" && shift 4 && exec \"$@\"" flip
+                 ${NATIVEFLUSH_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/macho/flip_text_bit.py ${mac64_file} ${file}
+                 ${check_mac64} ${file} ${check_mac64_options})
+set_tests_properties(abi.mac64.refuses_thin abi.mac64.refuses_extra_export abi.mac64.refuses_changed_code
+                     PROPERTIES LABELS abi)
