@@ -14,7 +14,7 @@ add_test(NAME abi.mac32
                  ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM} ${mac32_file} ${mac32_EXPORT})
 set_tests_properties(abi.mac32 PROPERTIES LABELS abi)
 
-add_executable(harness_macho_i386 macho/load_macho.cpp)
+add_executable(harness_macho_i386 macho/load_macho.cpp macho/darwin_i386.cpp)
 target_compile_definitions(harness_macho_i386 PRIVATE NATIVEFLUSH_EXPORT="${mac32_EXPORT}")
 target_link_libraries(harness_macho_i386 PRIVATE harness_core_i386)
 add_harness_test(mac32 $<TARGET_FILE:harness_macho_i386> ${NATIVEFLUSH_QEMU_I386} -L /)
@@ -60,6 +60,18 @@ set(check_mac64 ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_m
 set(check_mac64_options ${mac64_EXPORT} ${NATIVEFLUSH_LLVM_LIPO} ${PROJECT_VERSION})
 add_test(NAME abi.mac64 COMMAND ${check_mac64} ${mac64_file} ${check_mac64_options})
 set_tests_properties(abi.mac64 PROPERTIES LABELS abi)
+
+# The loader with the stand-ins of each slice's architecture.
+add_executable(harness_macho_x86_64 macho/load_macho.cpp macho/darwin_x86_64.cpp)
+target_compile_definitions(harness_macho_x86_64 PRIVATE NATIVEFLUSH_EXPORT="${mac64_EXPORT}")
+target_link_libraries(harness_macho_x86_64 PRIVATE harness_core_x86_64)
+add_aarch64_harness(harness_macho_arm64 "macho/load_macho.cpp;macho/darwin_arm64.cpp"
+                    -DNATIVEFLUSH_EXPORT="${mac64_EXPORT}")
+set(run_arm64 ${NATIVEFLUSH_QEMU_AARCH64} -L /)
+set(run_mac64 sh ${CMAKE_CURRENT_SOURCE_DIR}/harness/run-harness.sh)
+add_test(NAME cases.mac64.x86_64 COMMAND ${run_mac64} $<TARGET_FILE:harness_macho_x86_64> ${mac64_file})
+add_test(NAME cases.mac64.arm64 COMMAND ${run_mac64} ${harness_macho_arm64_EXE} ${mac64_file} ${run_arm64})
+set_tests_properties(cases.mac64.x86_64 cases.mac64.arm64 PROPERTIES LABELS cases)
 
 # Variants made wrong on purpose, each named as the deliverable in a directory
 # of its own, since the install name and the signature's identifier are the
@@ -132,3 +144,15 @@ add_test(NAME abi.mac64.refuses_changed_code
                  ${check_mac64} ${file} ${check_mac64_options})
 set_tests_properties(abi.mac64.refuses_thin abi.mac64.refuses_extra_export abi.mac64.refuses_changed_code
                      PROPERTIES LABELS abi)
+
+# The cases before the first that prints pass; that one stops the loader.
+set(file ${wrong}/linux_printf/${mac64_name})
+add_test(NAME cases.mac64.arm64.refuses_linux_printf
+         COMMAND ${expect_rejection} 3
+                 "ok    empty array
+ok    three directories
+ok    same directory twice
+ok    regular file
+load_macho: ${file}: printf's path is in x1, as Linux passes a variadic argument; expected it on the stack, as Darwin arm64 passes it"
+                 ${run_mac64} ${harness_macho_arm64_EXE} ${file} ${run_arm64})
+set_tests_properties(cases.mac64.arm64.refuses_linux_printf PROPERTIES LABELS cases)
