@@ -14,7 +14,7 @@ the dylib must be.
   with the project's version, and only libSystem's four functions (and the
   lazy binder) bound; the arm64 slice's ad-hoc signature is recomputed from
   the file, page by page.
-    check_macho.py LLVM_OBJDUMP LLVM_NM FILE EXPORT LLVM_LIPO VERSION
+    check_macho.py LLVM_OBJDUMP LLVM_NM FILE EXPORT CURRENT_VERSION COMPATIBILITY_VERSION LLVM_LIPO
 Run it with Debian's /usr/bin/python3, which has macholib.
 """
 import hashlib
@@ -65,7 +65,7 @@ SLICES = [
 IMPORTS_64 = ["_close", "_fsync", "_open", "_printf", "dyld_stub_binder"]
 
 
-def expected_universal_report(export, install_name, version):
+def expected_universal_report(export, install_name, current, compatibility):
     imports = " ".join(f"{name} (from libSystem)" for name in IMPORTS_64)
     report = ["architectures (llvm-lipo): x86_64 arm64"]
     for arch, cputype, macos, segments in SLICES:
@@ -80,8 +80,7 @@ def expected_universal_report(export, install_name, version):
             f"dylib id (llvm-objdump): {install_name}",
             f"dylibs used (llvm-objdump): {install_name} {LIBSYSTEM}",
             f"minimum macOS (llvm-objdump): {macos}",
-            f"dylib versions (llvm-objdump): current version {version}, "
-            f"compatibility version {version.split('.')[0]}.0.0",
+            f"dylib versions (llvm-objdump): current {current}, compatibility {compatibility}",
             f"exports trie (llvm-objdump): {export}",
             f"bound (llvm-objdump): {imports}",
             f"defined externals (llvm-nm): {export}",
@@ -256,7 +255,8 @@ def slice_report(objdump, nm, path, arch, data):
         elif values.get("cmd") == "LC_BUILD_VERSION":
             versions["minimum"] = values.get("minos")
         elif values.get("cmd") == "LC_ID_DYLIB":
-            versions["dylib"] = f"current {values.get('current')}, compatibility {values.get('compatibility')}"
+            # "current version 1.0.0" and "compatibility version 1.0.0"
+            versions.update({key: value.split()[-1] for key, value in block if key in ("current", "compatibility")})
     # Each row of the three bind tables ends with the library and the symbol.
     bound = []
     for line in run(objdump, "--macho", option, "--bind", "--lazy-bind", "--weak-bind", path).splitlines():
@@ -264,9 +264,10 @@ def slice_report(objdump, nm, path, arch, data):
             bound.append(f"{line.split()[-1]} (from {line.split()[-2]})")
     exports = [line.split()[1] for line in run(objdump, "--macho", option, "--exports-trie", path).splitlines()
                if line.startswith("0x")]
-    report = objdump_report(objdump, path, option)[:6] + [
+    report = objdump_report(objdump, path, option) + [
         f"minimum macOS (llvm-objdump): {versions.get('minimum')}",
-        f"dylib versions (llvm-objdump): {versions.get('dylib')}",
+        f"dylib versions (llvm-objdump): current {versions.get('current')}, "
+        f"compatibility {versions.get('compatibility')}",
         f"exports trie (llvm-objdump): {' '.join(exports)}",
         f"bound (llvm-objdump): {' '.join(sorted(bound))}",
     ] + nm_report(nm, path, option) + [f"code signature (recomputed): {signature_report(data, arch)}"]
@@ -274,11 +275,11 @@ def slice_report(objdump, nm, path, arch, data):
 
 
 def main():
-    if len(sys.argv) == 7:
-        objdump, nm, path, export, lipo, version = sys.argv[1:]
+    if len(sys.argv) == 8:
+        objdump, nm, path, export, current, compatibility, lipo = sys.argv[1:]
         with open(path, "rb") as f:
             data = f.read()
-        expected = expected_universal_report(export, os.path.basename(path), version)
+        expected = expected_universal_report(export, os.path.basename(path), current, compatibility)
         actual = [f"architectures (llvm-lipo): {' '.join(run(lipo, '-archs', path).split())}"]
         # The rest is per slice, and means little if a slice is missing.
         if actual != expected[:1]:

@@ -57,7 +57,7 @@ deliverable_file(mac64 mac64_file)
 nativeflush_deliverable(mac64 mac64)
 set(check_mac64 ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_SOURCE_DIR}/abi/check_macho.py
     ${NATIVEFLUSH_LLVM_OBJDUMP} ${NATIVEFLUSH_LLVM_NM})
-set(check_mac64_options ${mac64_EXPORT} ${NATIVEFLUSH_LLVM_LIPO} ${PROJECT_VERSION})
+set(check_mac64_options ${mac64_EXPORT} ${PROJECT_VERSION} ${PROJECT_VERSION_MAJOR}.0.0 ${NATIVEFLUSH_LLVM_LIPO})
 add_test(NAME abi.mac64 COMMAND ${check_mac64} ${mac64_file} ${check_mac64_options})
 set_tests_properties(abi.mac64 PROPERTIES LABELS abi)
 
