@@ -11,10 +11,10 @@ set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.s
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;${NATIVEFLUSH_JNI_NAME}")
-# One universal file: an x86_64 and an arm64 slice, each exporting the name.
-set(NATIVEFLUSH_DELIVERABLE_mac64 "macOS 64-bit;posix;libnativeflush_mac64.dylib;_${NATIVEFLUSH_JNI_NAME}")
 # stdcall on i386: the decorated name, with the 12 bytes of its three arguments.
 set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_${NATIVEFLUSH_JNI_NAME}@12")
+# One universal file: an x86_64 and an arm64 slice, each exporting the name.
+set(NATIVEFLUSH_DELIVERABLE_mac64 "macOS 64-bit;posix;libnativeflush_mac64.dylib;_${NATIVEFLUSH_JNI_NAME}")
 
 # Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE, _EXPORT.
 function(nativeflush_deliverable name prefix)

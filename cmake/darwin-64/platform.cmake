@@ -1,8 +1,8 @@
 # macOS 64-bit as this project builds it without an Apple SDK: one universal
 # dylib with an x86_64 and an arm64 slice, each compiled by clang against our
 # own system headers, linked by LLVM's ld64.lld against our libSystem stub and
-# joined by llvm-lipo. Read by the mac64 toolchain and by the tests that build
-# broken variants of the dylib.
+# joined by llvm-lipo. Read by the Darwin toolchain for mac64 and by the tests
+# that build broken variants of the dylib.
 
 # Each slice: the target clang compiles for, with its minimum macOS version.
 set(NATIVEFLUSH_DARWIN64_SLICES x86_64 arm64)
@@ -21,9 +21,9 @@ set(NATIVEFLUSH_DARWIN64_LIBSYSTEM ${CMAKE_CURRENT_LIST_DIR}/libSystem.tbd)
 # nativeflush_darwin64_link(<out-var> <slice> <output>)
 # Sets <out-var> to the command that links one slice to <output>, to be
 # followed by its objects. The file name of <output> is the install name, and
-# ld64.lld also takes it as the arm64 signature's identifier; every input is
-# named on the command line and the linker writes no time stamp, and an
-# LC_UUID derived from the content, so that the same objects give the same bytes.
+# ld64.lld also takes it as the arm64 signature's identifier. ld64.lld writes
+# no time stamp and derives LC_UUID from the content, so the same objects give
+# the same bytes.
 function(nativeflush_darwin64_link out slice output)
   get_filename_component(name ${output} NAME)
   set(version ${NATIVEFLUSH_DARWIN64_MACOS_${slice}})
