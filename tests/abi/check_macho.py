@@ -193,8 +193,8 @@ def macholib_report(path):
     ]
 
 
-# Mach-O and code signature constants (big-endian inside the signature).
-FAT_MAGIC, MH_MAGIC_64, LC_CODE_SIGNATURE = 0xCAFEBABE, 0xFEEDFACF, 0x1D
+# Mach-O and code signature constants; the fat header and the signature are big-endian.
+LC_CODE_SIGNATURE = 0x1D
 CPU_TYPES = {"x86_64": 0x01000007, "arm64": 0x0100000C}
 CSMAGIC_EMBEDDED_SIGNATURE, CSMAGIC_CODEDIRECTORY, CSSLOT_CODEDIRECTORY = 0xFADE0CC0, 0xFADE0C02, 0
 CS_ADHOC, CS_HASHTYPE_SHA256 = 0x2, 2
@@ -203,13 +203,11 @@ CS_ADHOC, CS_HASHTYPE_SHA256 = 0x2, 2
 def signature_report(data, arch):
     """Recomputes the hash of every page that the slice's CodeDirectory covers
     and says whether each matches the one stored, or where the first does not."""
-    magic, count = struct.unpack_from(">II", data)
-    if magic != FAT_MAGIC:
-        return "not a universal file"
+    _, count = struct.unpack_from(">II", data)
     offsets = {cputype: offset for cputype, _, offset, _, _ in
                (struct.unpack_from(">IIIII", data, 8 + 20 * i) for i in range(count))}
     base = offsets[CPU_TYPES[arch]]
-    magic, _, _, _, ncmds = struct.unpack_from("<IIIII", data, base)
+    ncmds = struct.unpack_from("<I", data, base + 16)[0]
     command = base + 32
     for _ in range(ncmds):
         cmd, cmdsize = struct.unpack_from("<II", data, command)

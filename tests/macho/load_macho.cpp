@@ -326,7 +326,8 @@ Reader dyld_info_table(const Image& image, uint32_t offset, uint32_t size, const
 
 // The pointer at segment + offset, which must lie inside that segment's memory.
 uint64_t* pointer_at(const Image& image, uint64_t segment, uint64_t offset, const char* what) {
-  if (segment >= static_cast<uint64_t>(image.segment_count) || offset > image.segments[segment].vmsize - 8)
+  if (segment >= static_cast<uint64_t>(image.segment_count) || image.segments[segment].vmsize < 8 ||
+      offset > image.segments[segment].vmsize - 8)
     refuse(what, "addresses inside a segment");
   return reinterpret_cast<uint64_t*>(image.base + image.segments[segment].vmaddr + offset);
 }
