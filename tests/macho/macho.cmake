@@ -82,39 +82,39 @@ set_tests_properties(cases.mac64.x86_64 cases.mac64.arm64 PROPERTIES LABELS case
 #   Linux passes a variadic argument, for the loader to refuse;
 # - flipped: the deliverable with a bit of its arm64 code changed after signing.
 set(wrong ${CMAKE_CURRENT_BINARY_DIR}/mac64-wrong)
+set(mac64_name ${mac64_FILE})
 set(native ${CMAKE_SOURCE_DIR}/native)
-set(wrong_sources ${native}/force_directories.cpp ${native}/posix/directory_ops.cpp)
+set(extra ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp)
+set(wrong_commands)
+list(TRANSFORM NATIVEFLUSH_DARWIN64_INCLUDE PREPEND -isystem OUTPUT_VARIABLE system)
 foreach(slice IN LISTS NATIVEFLUSH_DARWIN64_SLICES)
   set(compile_${slice} ${NATIVEFLUSH_CLANGXX} --target=${NATIVEFLUSH_DARWIN64_TARGET_${slice}}
       ${NATIVEFLUSH_DARWIN_COMPILE_FLAGS} -std=c++17 ${NATIVEFLUSH_COMPILE_OPTIONS}
-      -DNATIVEFLUSH_JNI_NAME=${NATIVEFLUSH_JNI_NAME} -I${native} -I${native}/posix -isystem ${NATIVEFLUSH_JNI_INCLUDE})
-  list(TRANSFORM NATIVEFLUSH_DARWIN64_INCLUDE PREPEND -isystem OUTPUT_VARIABLE system_${slice})
+      -DNATIVEFLUSH_JNI_NAME=${NATIVEFLUSH_JNI_NAME} -I${native} -I${native}/posix
+      -isystem ${NATIVEFLUSH_JNI_INCLUDE} ${system})
+  set(objects ${wrong}/force_${slice}.o ${wrong}/ops_${slice}.o)
+  nativeflush_darwin64_link(link ${slice} ${wrong}/extra_export/${slice}/${mac64_name})
+  list(APPEND wrong_commands
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${wrong}/extra_export/${slice}
+    COMMAND ${compile_${slice}} -c ${native}/force_directories.cpp -o ${wrong}/force_${slice}.o
+    COMMAND ${compile_${slice}} -c ${native}/posix/directory_ops.cpp -o ${wrong}/ops_${slice}.o
+    COMMAND ${compile_${slice}} -c ${extra} -o ${wrong}/extra_${slice}.o
+    COMMAND ${link} ${objects} ${wrong}/extra_${slice}.o)
 endforeach()
-set(mac64_name ${mac64_FILE})
 nativeflush_darwin64_link(link_thin x86_64 ${wrong}/thin/${mac64_name})
-nativeflush_darwin64_link(link_extra_x86_64 x86_64 ${wrong}/extra_export/x86_64/${mac64_name})
-nativeflush_darwin64_link(link_extra_arm64 arm64 ${wrong}/extra_export/arm64/${mac64_name})
 nativeflush_darwin64_link(link_linux_printf arm64 ${wrong}/linux_printf/${mac64_name})
-set(linux_printf_include -isystem ${CMAKE_CURRENT_SOURCE_DIR}/macho/linux_printf)
 add_custom_command(
   OUTPUT ${wrong}/thin/${mac64_name} ${wrong}/extra_export/${mac64_name} ${wrong}/linux_printf/${mac64_name}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${wrong}/thin ${wrong}/extra_export/x86_64
-          ${wrong}/extra_export/arm64 ${wrong}/linux_printf
-  COMMAND ${compile_x86_64} ${system_x86_64} -c ${native}/force_directories.cpp -o ${wrong}/force_x86_64.o
-  COMMAND ${compile_x86_64} ${system_x86_64} -c ${native}/posix/directory_ops.cpp -o ${wrong}/ops_x86_64.o
-  COMMAND ${compile_x86_64} -c ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp -o ${wrong}/extra_x86_64.o
-  COMMAND ${compile_arm64} ${system_arm64} -c ${native}/force_directories.cpp -o ${wrong}/force_arm64.o
-  COMMAND ${compile_arm64} ${system_arm64} -c ${native}/posix/directory_ops.cpp -o ${wrong}/ops_arm64.o
-  COMMAND ${compile_arm64} -c ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp -o ${wrong}/extra_arm64.o
-  COMMAND ${compile_arm64} ${linux_printf_include} ${system_arm64} -c ${native}/force_directories.cpp
-          -o ${wrong}/force_linux_printf.o
-  COMMAND ${link_thin} ${wrong}/force_x86_64.o ${wrong}/ops_x86_64.o
-  COMMAND ${link_extra_x86_64} ${wrong}/force_x86_64.o ${wrong}/ops_x86_64.o ${wrong}/extra_x86_64.o
-  COMMAND ${link_extra_arm64} ${wrong}/force_arm64.o ${wrong}/ops_arm64.o ${wrong}/extra_arm64.o
+  ${wrong_commands}
   COMMAND ${NATIVEFLUSH_LLVM_LIPO} -create -output ${wrong}/extra_export/${mac64_name}
           ${wrong}/extra_export/x86_64/${mac64_name} ${wrong}/extra_export/arm64/${mac64_name}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${wrong}/thin ${wrong}/linux_printf
+  COMMAND ${link_thin} ${wrong}/force_x86_64.o ${wrong}/ops_x86_64.o
+  # -I directories come before -isystem ones: this stdio.h wins.
+  COMMAND ${compile_arm64} -I${CMAKE_CURRENT_SOURCE_DIR}/macho/linux_printf -c ${native}/force_directories.cpp
+          -o ${wrong}/force_linux_printf.o
   COMMAND ${link_linux_printf} ${wrong}/force_linux_printf.o ${wrong}/ops_arm64.o
-  DEPENDS ${wrong_sources} ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp
+  DEPENDS ${native}/force_directories.cpp ${native}/posix/directory_ops.cpp ${extra}
           ${CMAKE_CURRENT_SOURCE_DIR}/macho/linux_printf/stdio.h ${NATIVEFLUSH_DARWIN64_LIBSYSTEM}
   VERBATIM)
 add_custom_target(wrong_mac64 ALL DEPENDS ${wrong}/thin/${mac64_name})
