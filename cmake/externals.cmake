@@ -21,6 +21,9 @@ set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
 set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
 set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
+# The Mach-O linker and the fat-file tool have no unversioned name in /usr/bin.
+set(NATIVEFLUSH_LD64_LLD /usr/lib/llvm-14/bin/ld64.lld)        # lld
+set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
