@@ -6,15 +6,19 @@ set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDire
 
 # One entry per deliverable, keyed by its CMake preset:
 #   target description; directory-operations family; file name; name in the export table
-set(NATIVEFLUSH_DELIVERABLES linux64 linux32 mac32 win64 win32)
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 mac32 mac64 win64 win32)
 set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_linuxarm64 "Linux AArch64;posix;libnativeflush_linuxarm64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;${NATIVEFLUSH_JNI_NAME}")
 # stdcall on i386: the decorated name, with the 12 bytes of its three arguments.
 set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_${NATIVEFLUSH_JNI_NAME}@12")
+# One universal file: an x86_64 and an arm64 slice, each exporting the name.
+set(NATIVEFLUSH_DELIVERABLE_mac64 "macOS 64-bit;posix;libnativeflush_mac64.dylib;_${NATIVEFLUSH_JNI_NAME}")
 
-# Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE, _EXPORT.
+# Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE,
+# _EXPORT, and gives its one-line description as <prefix>_DESCRIPTION.
 function(nativeflush_deliverable name prefix)
   if(NOT DEFINED NATIVEFLUSH_DELIVERABLE_${name})
     message(FATAL_ERROR "unknown deliverable '${name}'; expected one of: ${NATIVEFLUSH_DELIVERABLES}")
@@ -28,4 +32,5 @@ function(nativeflush_deliverable name prefix)
   set(${prefix}_FAMILY "${family}" PARENT_SCOPE)
   set(${prefix}_FILE "${file}" PARENT_SCOPE)
   set(${prefix}_EXPORT "${export}" PARENT_SCOPE)
+  set(${prefix}_DESCRIPTION "DurableDiskSession.forceDirectories for ${target}" PARENT_SCOPE)
 endfunction()

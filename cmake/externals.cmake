@@ -5,15 +5,25 @@ set(NATIVEFLUSH_JDK /usr/lib/jvm/java-17-openjdk-amd64)       # openjdk-17-jdk-h
 set(NATIVEFLUSH_JDK_I386 /usr/lib/jvm/java-17-openjdk-i386)    # openjdk-17-jre-headless:i386
 set(NATIVEFLUSH_JNI_INCLUDE ${NATIVEFLUSH_JDK}/include)
 set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
+set(NATIVEFLUSH_QEMU_AARCH64 /usr/bin/qemu-aarch64)            # qemu-user
+set(NATIVEFLUSH_JDK_ARM64 /usr/lib/jvm/java-17-openjdk-arm64)  # openjdk-17-jre-headless:arm64
+# AArch64 Linux is built with clang, which takes Debian's multiarch triplet as
+# its target, against the arm64 C library installed beside the host's.
+set(NATIVEFLUSH_AARCH64_TRIPLET aarch64-linux-gnu)
+set(NATIVEFLUSH_AARCH64_LIBC /usr/lib/${NATIVEFLUSH_AARCH64_TRIPLET}) # libc6-dev:arm64
 set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
 set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
 set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
 set(NATIVEFLUSH_CLANG /usr/bin/clang)                          # clang
 set(NATIVEFLUSH_CLANGXX /usr/bin/clang++)                      # clang
+set(NATIVEFLUSH_LLD /usr/bin/ld.lld)                           # lld
 set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
 set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
 set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
+# The Mach-O linker and the fat-file tool have no unversioned name in /usr/bin.
+set(NATIVEFLUSH_LD64_LLD /usr/lib/llvm-14/bin/ld64.lld)        # lld
+set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64

@@ -5,14 +5,18 @@
 #   scripts/bootstrap.sh --sid-tree DIR  also DIR, a Debian unstable tree for the tests
 set -euo pipefail
 
-# i386 packages need the foreign architecture; the emulated JVM is the only one.
+# A package named <name>:<arch> comes from that foreign architecture, which
+# is added first.
 PACKAGES=(
-  # compilers and linkers for the five deliverables
+  # compilers and linkers for the deliverables
   cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
-  # running 32-bit and Windows code on this x86-64 host
+  # the arm64 C library that clang builds AArch64 code against: Debian's
+  # AArch64 cross GCC cannot be installed beside gcc-multilib
+  libc6-dev:arm64
+  # running 32-bit, AArch64 and Windows code on this x86-64 host
   qemu-user wine wine64
-  # Java: the amd64 JDK for compiling test classes, the i386 JVM for linux32
-  openjdk-17-jdk-headless openjdk-17-jre-headless:i386
+  # Java: the amd64 JDK for compiling test classes, the i386 and arm64 JVMs
+  openjdk-17-jdk-headless openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
   # checks and tests
   python3 python3-macholib binutils file strace util-linux debootstrap
 )
@@ -36,7 +40,10 @@ install_packages() {
     echo "bootstrap: missing packages: ${missing[*]}; run as root to install them" >&2
     exit 1
   fi
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  local arch
+  for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/^.*://p' | sort -u); do
+    dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+  done
   echo "bootstrap: installing ${missing[*]}" >&2
   apt_get update -qq
   # Recommends would pull wine32:i386, which takes over /usr/bin/wine and cannot run here.

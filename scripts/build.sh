@@ -27,8 +27,12 @@ done
 
 (cd dist && sha256sum -- * > SHA256SUMS)
 
-printf '%-20s %-15s %-36s %8s\n' deliverable target file bytes
+# The version that project() in CMakeLists.txt sets, as a build just read it.
+IFS=$'\t' read -r preset _ <<<"${built[0]}"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
+echo "nativeflush $version"
+printf '%-24s %-15s %-36s %8s\n' deliverable target file bytes
 for entry in "${built[@]}"; do
   IFS=$'\t' read -r preset target file export <<<"$entry"
-  printf '%-20s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
+  printf '%-24s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
 done

@@ -24,14 +24,20 @@ The file it writes (file offset = vm address; each segment starts on a page):
                   through the indirect symbol table
   __LINKEDIT r--  symbol table: locals, then the one export, then the imports
                   (library ordinal 1); indirect symbol table; string table
-  Load commands: LC_SEGMENT x3, LC_ID_DYLIB (the file name), LC_LOAD_DYLIB
+  Load commands: LC_SEGMENT x3, LC_ID_DYLIB (the file name and the two
+  versions given), LC_LOAD_DYLIB
   /usr/lib/libSystem.B.dylib, LC_SYMTAB, LC_DYSYMTAB, LC_UUID (an MD5 of the
   file). No relocations: the code is position-independent and the only
   pointers are the ones dyld binds.
 
-usage: link_dylib.py --export SYMBOL [--import SYMBOL]... -o OUTPUT OBJECT...
+usage: link_dylib.py --export SYMBOL [--import SYMBOL]...
+                     --current-version X[.Y[.Z]] --compatibility-version X[.Y[.Z]]
+                     -o OUTPUT OBJECT...
   --export  the one symbol to export; every other defined symbol becomes local
   --import  a symbol that libSystem may provide; no other may stay undefined
+  --current-version, --compatibility-version  the dylib's own, in LC_ID_DYLIB;
+            dyld refuses to load it for a program linked against a later
+            compatibility version
 """
 import argparse
 import hashlib
@@ -384,7 +390,7 @@ def string_table(table):
     return bytes(strings.ljust(align(len(strings), 4), b"\0")), offsets
 
 
-def write_load_commands(out, layout, install_name, table, imports, linkedit):
+def write_load_commands(out, layout, install_name, versions, table, imports, linkedit):
     sections, text_end, data_end = layout["sections"], layout["text_end"], layout["data_end"]
     r_x, rw_, r__ = 5, 3, 1
     commands = bytearray()
@@ -396,8 +402,9 @@ def write_load_commands(out, layout, install_name, table, imports, linkedit):
     commands += section_header(("__DATA", "__nl_symbol_ptr"), text_end, 4 * len(imports), text_end, 4,
                                S_NON_LAZY_SYMBOL_POINTERS, 0)
     commands += segment("__LINKEDIT", data_end, align(linkedit["size"], PAGE), data_end, linkedit["size"], r__, 0)
-    commands += dylib_command(LC_ID_DYLIB, install_name, 1)
-    commands += dylib_command(LC_LOAD_DYLIB, LIBSYSTEM, 2)
+    commands += dylib_command(LC_ID_DYLIB, install_name, 1, *versions)
+    # Compatibility version 1.0.0: dyld accepts any libSystem.B.
+    commands += dylib_command(LC_LOAD_DYLIB, LIBSYSTEM, 2, 1 << 16, 1 << 16)
     commands += struct.pack("<6I", LC_SYMTAB, 24, linkedit["symoff"], len(table),
                             linkedit["stroff"], linkedit["strsize"])
     nlocal = len(table) - 1 - len(imports)
@@ -422,10 +429,19 @@ def section_header(key, addr, size, offset, alignment, flags, reserved1):
                        alignment.bit_length() - 1, 0, 0, flags, reserved1, 0)
 
 
-def dylib_command(cmd, name, timestamp):
+def dylib_command(cmd, name, timestamp, current, compatibility):
     size = align(24 + len(name) + 1, 4)
-    version = 1 << 16  # 1.0.0, for both current and compatibility version
-    return struct.pack("<6I", cmd, size, 24, timestamp, version, version) + padded(name, size - 24)
+    return struct.pack("<6I", cmd, size, 24, timestamp, current, compatibility) + padded(name, size - 24)
+
+
+def packed_version(option, text):
+    """X[.Y[.Z]] as Mach-O packs it: X in 16 bits, Y and Z in 8 bits each."""
+    parts = text.split(".")
+    limits = (0xFFFF, 0xFF, 0xFF)
+    if not 1 <= len(parts) <= 3 or not all(p.isdigit() and int(p) <= top for p, top in zip(parts, limits)):
+        fail(option, f"version '{text}'", "expected X[.Y[.Z]] with X at most 65535, Y and Z at most 255")
+    numbers = [int(p) for p in parts] + [0] * (3 - len(parts))
+    return numbers[0] << 16 | numbers[1] << 8 | numbers[2]
 
 
 def write_uuid(out, offset):
@@ -438,7 +454,7 @@ def write_uuid(out, offset):
 
 # --- Driver ------------------------------------------------------------------
 
-def link(paths, export, allowed_imports, output):
+def link(paths, export, allowed_imports, versions, output):
     objects = []
     for path in paths:
         try:
@@ -458,7 +474,7 @@ def link(paths, export, allowed_imports, output):
                 "size": stroff + len(strings) - symoff}
 
     out = bytearray(stroff + len(strings))  # the non-lazy pointers stay zero until dyld binds them
-    uuid_offset = write_load_commands(out, layout, install_name, table, imports, linkedit)
+    uuid_offset = write_load_commands(out, layout, install_name, versions, table, imports, linkedit)
     write_sections(out, objects, layout, definitions)
     write_stubs(out, layout)
     write_symbol_table(out, symoff, table, string_offsets)
@@ -473,11 +489,15 @@ def main():
     parser = argparse.ArgumentParser(description="Links Mach-O i386 objects into a dylib.")
     parser.add_argument("--export", required=True)
     parser.add_argument("--import", dest="imports", action="append", default=[])
+    parser.add_argument("--current-version", required=True)
+    parser.add_argument("--compatibility-version", required=True)
     parser.add_argument("-o", dest="output", required=True)
     parser.add_argument("objects", nargs="+")
     args = parser.parse_args()
     try:
-        link(args.objects, args.export, args.imports, args.output)
+        versions = (packed_version("--current-version", args.current_version),
+                    packed_version("--compatibility-version", args.compatibility_version))
+        link(args.objects, args.export, args.imports, versions, args.output)
     except LinkError as error:
         print(f"link_dylib: {error}", file=sys.stderr)
         return 1

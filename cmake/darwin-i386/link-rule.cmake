@@ -10,3 +10,9 @@ endforeach()
 set(CMAKE_C_CREATE_SHARED_LIBRARY
   "${NATIVEFLUSH_PYTHON} ${NATIVEFLUSH_DARWIN_LINKER} <LINK_FLAGS>${imports} -o <TARGET> <OBJECTS>")
 set(CMAKE_CXX_CREATE_SHARED_LIBRARY "${CMAKE_C_CREATE_SHARED_LIBRARY}")
+# How CMake passes a target's MACHO_CURRENT_VERSION and
+# MACHO_COMPATIBILITY_VERSION in <LINK_FLAGS>: the flag, then the version.
+foreach(lang C CXX)
+  set(CMAKE_${lang}_OSX_CURRENT_VERSION_FLAG "--current-version=")
+  set(CMAKE_${lang}_OSX_COMPATIBILITY_VERSION_FLAG "--compatibility-version=")
+endforeach()

@@ -1,25 +1,43 @@
-# Linux with the host GCC, for either Linux deliverable.
-# NATIVEFLUSH_ARCH (set by the preset) is x86_64 or i386.
+# Linux, for any Linux deliverable. NATIVEFLUSH_ARCH (set by the preset) is
+# x86_64 or i386, built with the host GCC, or aarch64, built with clang.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${NATIVEFLUSH_ARCH})
-set(CMAKE_C_COMPILER gcc)
-set(CMAKE_CXX_COMPILER g++)
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NATIVEFLUSH_ARCH)
+include(${CMAKE_CURRENT_LIST_DIR}/../externals.cmake)
 
-if(NATIVEFLUSH_ARCH STREQUAL "i386")
-  # gcc-multilib provides the 32-bit crt files and libc.
-  set(CMAKE_C_FLAGS_INIT -m32)
-  set(CMAKE_CXX_FLAGS_INIT -m32)
-  set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
-  set(CMAKE_EXE_LINKER_FLAGS_INIT -m32)
-elseif(NOT NATIVEFLUSH_ARCH STREQUAL "x86_64")
-  message(FATAL_ERROR "linux.cmake: NATIVEFLUSH_ARCH is '${NATIVEFLUSH_ARCH}'; expected x86_64 or i386")
+# The library has no constructors, so the compiler's start files (crtbegin
+# and friends) would only add weak imports and unused init code.
+set(NATIVEFLUSH_LINK_OPTIONS -nostartfiles)
+
+if(NATIVEFLUSH_ARCH MATCHES "^(x86_64|i386)$")
+  set(CMAKE_C_COMPILER gcc)
+  set(CMAKE_CXX_COMPILER g++)
+  if(NATIVEFLUSH_ARCH STREQUAL "i386")
+    # gcc-multilib provides the 32-bit crt files and libc.
+    set(CMAKE_C_FLAGS_INIT -m32)
+    set(CMAKE_CXX_FLAGS_INIT -m32)
+    set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT -m32)
+  endif()
+elseif(NATIVEFLUSH_ARCH STREQUAL "aarch64")
+  # Debian's AArch64 cross GCC cannot be installed beside gcc-multilib, so
+  # clang cross-compiles, against the arm64 multiarch libc, and lld links.
+  foreach(tool ${NATIVEFLUSH_CLANG} ${NATIVEFLUSH_CLANGXX} ${NATIVEFLUSH_LLD} ${NATIVEFLUSH_AARCH64_LIBC}/libc.so)
+    nativeflush_require(${tool})
+  endforeach()
+  set(CMAKE_C_COMPILER ${NATIVEFLUSH_CLANG})
+  set(CMAKE_CXX_COMPILER ${NATIVEFLUSH_CLANGXX})
+  set(CMAKE_C_COMPILER_TARGET ${NATIVEFLUSH_AARCH64_TRIPLET})
+  set(CMAKE_CXX_COMPILER_TARGET ${NATIVEFLUSH_AARCH64_TRIPLET})
+  # Without that GCC there is no libgcc for AArch64 either: only libc is
+  # linked, and a helper routine the code might come to need fails the link.
+  # For the same reason configure-time checks cannot link a program.
+  list(APPEND NATIVEFLUSH_LINK_OPTIONS -fuse-ld=lld -nodefaultlibs)
+  set(NATIVEFLUSH_LINK_LIBRARIES c)
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+else()
+  message(FATAL_ERROR "linux.cmake: NATIVEFLUSH_ARCH is '${NATIVEFLUSH_ARCH}'; expected x86_64, i386 or aarch64")
 endif()
 
 # The JNI per-platform header for Linux comes with the JDK.
-include(${CMAKE_CURRENT_LIST_DIR}/../externals.cmake)
 set(NATIVEFLUSH_JNI_MD_DIR ${NATIVEFLUSH_JNI_INCLUDE}/linux)
-
-# The library has no constructors, so gcc's start files (crtbegin and friends)
-# would only add weak imports and unused init code.
-set(NATIVEFLUSH_LINK_OPTIONS -nostartfiles)

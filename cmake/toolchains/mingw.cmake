@@ -11,8 +11,11 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${NATIVEFLUSH_ARCH})
 set(CMAKE_C_COMPILER ${NATIVEFLUSH_MINGW_${NATIVEFLUSH_ARCH}}-gcc)
 set(CMAKE_CXX_COMPILER ${NATIVEFLUSH_MINGW_${NATIVEFLUSH_ARCH}}-g++)
+# The version resource; windres preprocesses it with the gcc beside it.
+set(CMAKE_RC_COMPILER ${NATIVEFLUSH_MINGW_${NATIVEFLUSH_ARCH}}-windres)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 nativeflush_require(${CMAKE_CXX_COMPILER})
+nativeflush_require(${CMAKE_RC_COMPILER})
 
 # No Windows JNI per-platform header ships with the JDK here; this is ours.
 set(NATIVEFLUSH_JNI_MD_DIR ${CMAKE_CURRENT_LIST_DIR}/../windows/include)

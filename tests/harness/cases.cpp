@@ -12,6 +12,9 @@ namespace {
 
 const Case CASES[] = {
   {"empty array", false, 0, {}, -1, JNI_TRUE, "", -1, NEEDS_NOTHING},
+  // A length below zero (no JVM gives one) must not start the walk: the
+  // index is signed, and an unsigned comparison would fetch element 0.
+  {"negative length", false, -1, {}, -1, JNI_TRUE, "", -1, NEEDS_NOTHING},
   {"three directories", false, 3, {"{root}/a", "{root}/b", "{root}/c"}, -1, JNI_TRUE, "", 2, NEEDS_NOTHING},
   {"same directory twice", false, 2, {"{root}/a", "{root}/a"}, -1, JNI_TRUE, "", 1, NEEDS_NOTHING},
   {"regular file", false, 1, {"{root}/file"}, -1, JNI_TRUE, "", 0, NEEDS_NOTHING},

@@ -27,7 +27,7 @@ int run_cases(ForceDirectories force, const char* root, const char* newline, uns
 struct Case {
   const char* name;
   bool null_array;
-  int count;
+  int count;             // what GetArrayLength answers
   const char* paths[4];  // see expand() in cases.cpp; nullptr is a null element
   int unavailable;       // index whose characters the VM cannot supply, or -1
   jboolean result;

@@ -3,9 +3,13 @@
 compares each child's exit status (the boolean result) and its exact stdout
 bytes (the library's lines), and requires an empty stderr.
 
-  jvm_cases.py CLASSES LIBRARY SETPRIV UID -- JAVA [JVM OPTIONS...]
+  jvm_cases.py CLASSES LIBRARY SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
+With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
+on System.load unless native access is enabled: every case runs with
+--enable-native-access=ALL-UNNAMED and must leave stderr empty, and one more
+case runs without it and must print exactly the warning.
 Fixtures, classes and library are copied under a fresh directory in /tmp
 that an unprivileged user can read, because the permission case runs the
 child as user UID: root would open anything.
@@ -15,12 +19,28 @@ import shutil
 import subprocess
 import sys
 import tempfile
+from collections import namedtuple
 
 from verdict import report, summary
 
 TRUE, FALSE = 0, 3  # ForceDirectoriesMain's exit statuses: 3 + index of the first call that returned false
 MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
 NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
+ENABLE_NATIVE_ACCESS = "--enable-native-access=ALL-UNNAMED"
+
+# The driver's first argument is the library file, or with by_directory the
+# directory that holds it, from which the README's method picks the file.
+Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory",
+                  defaults=(b"", False))
+
+
+def restricted_load_warning(root):
+    return (f"WARNING: A restricted method in java.lang.System has been called\n"
+            f"WARNING: java.lang.System::load has been called by {MAIN} in an unnamed module "
+            f"(file:{root}/classes/)\n"
+            f"WARNING: Use {ENABLE_NATIVE_ACCESS} to avoid a warning for callers in this module\n"
+            f"WARNING: Restricted methods will be blocked in a future release unless native access is enabled\n"
+            f"\n").encode()
 
 
 def not_found(path):
@@ -40,13 +60,13 @@ def utf8(path):
     return "--utf8-hex=" + path.encode().hex()
 
 
-def cases(root):
-    """(name, JVM options, driver arguments, expected status, expected stdout, unprivileged)"""
+def cases(root, restricted_load_warning_expected=False):
+    """Every Case; with restricted_load_warning_expected, as described at the top."""
     a, b, c = f"{root}/a", f"{root}/b", f"{root}/c"
     # The JVM hands out modified UTF-8, where a character beyond the BMP is a
     # surrogate pair of three bytes each, not the four bytes on disk.
     non_bmp_modified_utf8 = f"{root}/".encode() + b"\xed\xa0\xbd\xed\xb8\x80"
-    return [
+    listed = [
         ("empty array", [], [], TRUE, b"", False),
         ("several directories", [], [a, b, c], TRUE, b"", False),
         ("missing in the middle", [], [a, f"{root}/missing", c], FALSE, not_found(f"{root}/missing"), False),
@@ -75,6 +95,12 @@ def cases(root):
         ("directory removed between two calls", [], [f"{root}/gone", f"--then-remove={root}/gone", f"{root}/gone"],
          FALSE + 1, not_found(f"{root}/gone"), False),
     ]
+    listed = [Case(*case) for case in listed]
+    listed.append(Case("library chosen by os.name and os.arch", [], [a], TRUE, b"", False, by_directory=True))
+    if not restricted_load_warning_expected:
+        return listed
+    return [case._replace(options=[ENABLE_NATIVE_ACCESS, *case.options]) for case in listed] + [
+        Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
 
 
 def make_fixture(root, classes, library):
@@ -101,26 +127,32 @@ def shorten(data):
 
 def main():
     split = sys.argv.index("--")
-    classes, library, setpriv, uid = sys.argv[1:split]
+    classes, library, setpriv, uid, *mode = sys.argv[1:split]
+    warning_expected = mode == ["--restricted-load-warning"]
     java = sys.argv[split + 1:]
+    if not os.path.exists(java[0]):
+        print(f"{java[0]}: no such program; scripts/test.sh installs what the tests need")
+        return 1
     failed = 0
     with tempfile.TemporaryDirectory(prefix="nativeflush-jvm.") as root:
         make_fixture(root, classes, library)
         library_copy = os.path.join(root, os.path.basename(library))
-        for name, options, paths, status, stdout, unprivileged in cases(root):
-            command = [*java, "-XX:-UsePerfData", *options, "-cp", f"{root}/classes", MAIN, library_copy, *paths]
-            if unprivileged:
+        listed = cases(root, warning_expected)
+        for case in listed:
+            command = [*java, "-XX:-UsePerfData", *case.options, "-cp", f"{root}/classes", MAIN,
+                       root if case.by_directory else library_copy, *case.paths]
+            if case.unprivileged:
                 command = [setpriv, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", *command]
             run = subprocess.run(command, cwd=root, capture_output=True, timeout=120)
             problems = []
-            if run.returncode != status:
-                problems.append(f"exit status {run.returncode}, expected {status}")
-            if run.stdout != stdout:
-                problems.append(f"stdout {shorten(run.stdout)}, expected {shorten(stdout)}")
-            if run.stderr:
-                problems.append(f"stderr {run.stderr.decode(errors='replace')!r}")
-            failed += report(name, problems)
-    return summary(len(cases("")), failed)
+            if run.returncode != case.status:
+                problems.append(f"exit status {run.returncode}, expected {case.status}")
+            if run.stdout != case.stdout:
+                problems.append(f"stdout {shorten(run.stdout)}, expected {shorten(case.stdout)}")
+            if run.stderr != case.stderr:
+                problems.append(f"stderr {shorten(run.stderr)}, expected {shorten(case.stderr)}")
+            failed += report(case.name, problems)
+    return summary(len(listed), failed)
 
 
 if __name__ == "__main__":

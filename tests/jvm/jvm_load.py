@@ -2,36 +2,45 @@
 """Runs LoadMain (many threads, or very long arrays) in a real JVM and checks
 its exit status and its exact stdout; prints the figures it reports.
 
-  jvm_load.py CLASSES LIBRARY threads THREADS CALLS -- JAVA [JVM OPTIONS...]
-  jvm_load.py CLASSES LIBRARY scale PATHS CALLS -- JAVA [JVM OPTIONS...]
+  jvm_load.py CLASSES LIBRARY threads THREADS CALLS [--within SECONDS] -- JAVA [JVM OPTIONS...]
+  jvm_load.py CLASSES LIBRARY scale PATHS CALLS [--within SECONDS] -- JAVA [JVM OPTIONS...]
 
 In threads mode every third call fails at /proc, so stdout must hold exactly
 THREADS * CALLS / 3 flush-failure lines, each whole. In scale mode every call
 succeeds and stdout must be empty. Fixture directories live on tmpfs, so the
-run measures the library rather than the disk.
+run measures the library rather than the disk. With --within, the whole JVM
+run, start-up included, must take at most SECONDS.
 """
 import os
 import subprocess
 import sys
 import tempfile
+import time
 
 FLUSH_FAILED_PROC = "Movrek Error [Native Module] Directory flush failed for /proc.\n"
 
 
 def main():
     split = sys.argv.index("--")
-    classes, library, mode, first, second = sys.argv[1:split]
+    classes, library, mode, first, second, *within = sys.argv[1:split]
+    limit = float(within[1]) if within[:1] == ["--within"] and len(within) == 2 else None
+    if within and limit is None:
+        raise SystemExit(f"jvm_load.py: unexpected arguments {within}; expected --within SECONDS")
     java = sys.argv[split + 1:]
     with tempfile.TemporaryDirectory(prefix="nativeflush-load.", dir="/dev/shm") as root:
         for name in "abcd":
             os.mkdir(os.path.join(root, name))
         command = [*java, "-XX:-UsePerfData", "-cp", classes, "org.movrek.filesystem.LoadMain",
                    mode, library, root, first, second]
+        started = time.monotonic()
         run = subprocess.run(command, capture_output=True, timeout=600)
+        seconds = time.monotonic() - started
     expected = FLUSH_FAILED_PROC * (int(first) * int(second) // 3) if mode == "threads" else ""
     figures = run.stderr.decode(errors="replace").strip()
-    print(figures)
+    print(f"{figures}; JVM run {seconds:.1f} s")
     problems = []
+    if limit is not None and seconds > limit:
+        problems.append(f"the JVM run took {seconds:.1f} s, expected at most {limit:g} s")
     if run.returncode != 0:
         problems.append(f"exit status {run.returncode}, expected 0 (a wrong result or an fd left open)")
     if run.stdout != expected.encode():

@@ -14,8 +14,10 @@ import tempfile
 EXPECTED_RELOCATIONS = ("expected a pc-relative extern GENERIC_RELOC_VANILLA call, "
                         "or a scattered GENERIC_RELOC_LOCAL_SECTDIFF + GENERIC_RELOC_PAIR")
 
-# (what, objects, message); {dir} is the object directory. Relocation
-# addresses depend on the compiler's code, so they are compared as "0x?".
+# (what, objects, message[, options]); {dir} is the object directory.
+# Relocation addresses depend on the compiler's code, so they are compared as
+# "0x?". Options come after VERSIONS, so they override them.
+VERSIONS = ["--current-version=1.0.0", "--compatibility-version=1.0.0"]
 CASES = [
     ("the deliverable's own objects", ["force_directories.o", "directory_ops.o"], None),
     ("absolute addresses from -mdynamic-no-pic", ["force_directories-no-pic.o", "directory_ops.o"],
@@ -28,17 +30,21 @@ CASES = [
     ("an undefined symbol that is not an allowed import", ["force_directories.o"],
      "link_dylib: {dir}/force_directories.o: undefined symbol __Z14open_directoryPKcPi is neither defined "
      "by an object nor an allowed import; expected one of _close, _fsync, _open$UNIX2003, _printf"),
+    ("a version that LC_ID_DYLIB cannot hold", ["force_directories.o", "directory_ops.o"],
+     "link_dylib: --current-version: version '1.256'; expected X[.Y[.Z]] with X at most 65535, "
+     "Y and Z at most 255", ["--current-version=1.256"]),
 ]
 
 
 def main():
     linker, directory, export, *imports = sys.argv[1:]
     failed = 0
-    for what, objects, message in CASES:
+    for what, objects, message, *options in CASES:
         with tempfile.TemporaryDirectory() as out:
             output = os.path.join(out, "lib.dylib")
             run = subprocess.run([sys.executable, linker, f"--export={export}",
-                                  *[f"--import={name}" for name in imports], "-o", output,
+                                  *[f"--import={name}" for name in imports], *VERSIONS, *sum(options, []),
+                                  "-o", output,
                                   *[os.path.join(directory, o) for o in objects]],
                                  capture_output=True, text=True)
             found = (run.returncode, re.sub(r" at 0x[0-9a-f]+:", " at 0x?:", run.stderr.rstrip("\n")),

@@ -1,5 +1,5 @@
-// The JNI per-platform definitions for Mac OS X i386: default-visibility
-// exports, the C calling convention, 32-bit jint.
+// The JNI per-platform definitions for Mac OS X and macOS, i386 and 64-bit:
+// default-visibility exports, the C calling convention, 32-bit jint.
 #ifndef _JAVASOFT_JNI_MD_H_
 #define _JAVASOFT_JNI_MD_H_
 

@@ -1,5 +1,5 @@
-// Mac OS X i386 declarations of fsync(2) and close(2). libSystem exports both
-// under their plain names.
+// Mac OS X and macOS declarations of fsync(2) and close(2), for every Darwin
+// deliverable. libSystem exports both under their plain names.
 #ifndef NATIVEFLUSH_DARWIN_UNISTD_H
 #define NATIVEFLUSH_DARWIN_UNISTD_H
 

@@ -9,8 +9,10 @@ import java.util.List;
  * Calls forceDirectories in a fresh JVM, so that the library's stdout buffer
  * is written out when the JVM exits and its bytes can be compared.
  *
- * <p>Arguments: the library file, then the paths of one call. Some arguments
- * stand for something else:
+ * <p>Arguments: the library file, or a directory that holds the deliverables
+ * (the file is then chosen by the README's method, compiled in as
+ * LibraryFile), then the paths of one call. Some arguments stand for
+ * something else:
  * <ul>
  *   <li>"--null-array" alone passes a null array;
  *   <li>"--null" passes a null element;
@@ -27,7 +29,8 @@ import java.util.List;
  */
 public final class ForceDirectoriesMain {
     public static void main(String[] args) {
-        System.load(args[0]);
+        File library = new File(args[0]);
+        System.load(library.isDirectory() ? new File(library, LibraryFile.nativeflushFile()).getPath() : args[0]);
         DurableDiskSession session = new DurableDiskSession();
         if (args.length == 2 && args[1].equals("--null-array")) {
             System.exit(session.forceDirectories(null) ? 0 : 3);
