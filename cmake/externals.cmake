@@ -31,6 +31,14 @@ set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64
 set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
+# A Debian unstable tree, for tests that need what Debian 12 lacks (a JDK
+# newer than 17, an i386 Wine that runs under qemu-i386); scripts/bootstrap.sh --sid-tree makes it on a test run's
+# first use. It lives outside the checkout, so that every clone reuses it.
+set(NATIVEFLUSH_SID_TREE /var/cache/nativeflush/sid)           # debootstrap, in bootstrap.sh
+# Inside that tree: Wine's i386 side and the qemu-i386 that runs it.
+set(NATIVEFLUSH_SID_WINE_I386 /usr/lib/i386-linux-gnu/wine/wine)               # wine32:i386
+set(NATIVEFLUSH_SID_WINESERVER_I386 /usr/lib/i386-linux-gnu/wine/wineserver)   # wine32:i386
+set(NATIVEFLUSH_SID_QEMU_I386 /usr/bin/qemu-i386)                               # qemu-user
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 

@@ -202,6 +202,14 @@ static const Case& case_named(const char* name) {
   abort();
 }
 
+int run_cases_named(const char* const* names, int count, ForceDirectories force, const char* root,
+                    const char* newline) {
+  Case named[sizeof CASES / sizeof CASES[0]];
+  if (count > static_cast<int>(sizeof named / sizeof named[0])) abort();
+  for (int i = 0; i < count; ++i) named[i] = case_named(names[i]);
+  return run_case_list(named, count, force, root, newline, ~0u);
+}
+
 int call_repeatedly(ForceDirectories force, const char* root, int calls) {
   const Case& succeeds = case_named("three directories");
   const Case& fails = case_named("flush fails");

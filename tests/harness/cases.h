@@ -43,6 +43,10 @@ struct Case {
 int run_case_list(const Case* cases, int count, ForceDirectories force, const char* root, const char* newline,
                   unsigned supported);
 
+// Runs the cases of the list with the given names, in that order.
+int run_cases_named(const char* const* names, int count, ForceDirectories force, const char* root,
+                    const char* newline);
+
 // For many threads at once: makes `calls` calls on the calling thread, each
 // third one failing at /proc, and checks each result and the JNI calls it
 // made; what is printed is left to check_repeated_line. Returns the number of

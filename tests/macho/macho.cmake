@@ -120,7 +120,7 @@ add_custom_command(
   VERBATIM)
 add_custom_target(wrong_mac64 ALL DEPENDS ${wrong}/thin/${mac64_name})
 
-set(expect_rejection sh ${CMAKE_CURRENT_SOURCE_DIR}/pe_loader/expect_rejection.sh)
+set(expect_rejection sh ${CMAKE_CURRENT_SOURCE_DIR}/harness/expect_rejection.sh)
 set(file ${wrong}/thin/${mac64_name})
 add_test(NAME abi.mac64.refuses_thin
          COMMAND ${expect_rejection} 1

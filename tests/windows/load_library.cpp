@@ -1,16 +1,21 @@
-// Harness for the Windows x86-64 deliverable, run under Wine: loads the DLL
-// with LoadLibraryA, finds the export with GetProcAddress by its exact name,
-// and runs the shared case list, then the cases only Windows has.
-//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE
+// Harness for the Windows DLLs, run under Wine and built once per
+// architecture: loads the DLL with LoadLibraryA away from its preferred base,
+// finds the export with GetProcAddress by its exact name and by no other
+// spelling, and runs the shared case list, then the cases only Windows has.
+//   harness LIBRARY FIXTURE_ROOT CAPTURE_FILE [relay]
+// With "relay", it runs only the few cases whose Win32 calls check_relay.py
+// reads from Wine's relay trace.
 //
 // Expected lines end in "\r\n": the DLL prints through msvcrt's stdout, which
 // is in text mode and writes "\n" as "\r\n". Those are the bytes a Java
 // program reading the process's output receives, so they are what the cases
 // compare; a library that wrote "\r\n" itself would show up as "\r\r\n".
 #include <windows.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "call_export.h"
 #include "cases.h"
 #include "stand_in_env.h"
 
@@ -111,7 +116,14 @@ int run_threads(ForceDirectories force, const char* root) {
     CloseHandle(thread);
   }
   const long end = captured_output_bytes();
-  const int handles_after = open_descriptors();
+  // Wine closes a thread's own descriptors a moment after the thread
+  // has ended, later still on a busy machine; a handle left open stays open
+  // however long one waits.
+  int handles_after = open_descriptors();
+  for (int tries = 0; tries < 20 && handles_after > handles_before; ++tries) {
+    Sleep(100);
+    handles_after = open_descriptors();
+  }
   CloseHandle(run.start);
   const int failing = THREADS * CALLS_PER_THREAD / 3;
   const bool lines = check_repeated_line(start, end, FLUSH_FAILED("/proc"), "\r\n", failing);
@@ -121,30 +133,100 @@ int run_threads(ForceDirectories force, const char* root) {
   return ok ? 0 : 1;
 }
 
+// A JVM's process may already use the DLL's preferred range, and the DLL
+// must then work wherever the loader puts it. Reserving that range first
+// makes the loader place it elsewhere, so that an address in the DLL that
+// the loader fails to fix up shows as a fault. Loading a second copy under
+// another name would not: a stale address in it points into the first
+// copy's identical bytes.
+bool reserve_preferred_range(const char* path, uintptr_t* base, SIZE_T* size) {
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS nt;
+  FILE* file = fopen(path, "rb");
+  const bool read = file != nullptr && fread(&dos, sizeof dos, 1, file) == 1 && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+                    fseek(file, dos.e_lfanew, SEEK_SET) == 0 && fread(&nt, sizeof nt, 1, file) == 1 &&
+                    nt.Signature == IMAGE_NT_SIGNATURE;
+  if (file != nullptr) fclose(file);
+  if (!read) {
+    fprintf(stderr, "%s: cannot read its PE headers\n", path);
+    return false;
+  }
+  // An image for another machine is left to LoadLibraryA, which must refuse it.
+  if (nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) return true;
+  *base = nt.OptionalHeader.ImageBase;
+  *size = nt.OptionalHeader.SizeOfImage;
+  void* wanted = reinterpret_cast<void*>(*base);
+  if (VirtualAlloc(wanted, *size, MEM_RESERVE, PAGE_NOACCESS) != wanted) {
+    fprintf(stderr, "%s: cannot reserve its preferred range %p (0x%lx bytes), error %lu\n", path, wanted,
+            static_cast<unsigned long>(*size), GetLastError());
+    return false;
+  }
+  return true;
+}
+
+// The other spellings a toolchain may give the export: plain, as GNU ld
+// exports a dllexport'ed stdcall function, and fully decorated. A JVM looks
+// up only one of them, so the DLL must have that one and no other.
+const char* const SPELLINGS[] = {NATIVEFLUSH_JNI_NAME, NATIVEFLUSH_JNI_NAME "@12", "_" NATIVEFLUSH_JNI_NAME "@12"};
+
+FARPROC find_export(HMODULE library, const char* path) {
+  char others[256] = "";
+  for (const char* name : SPELLINGS) {
+    if (strcmp(name, NATIVEFLUSH_EXPORT) == 0 || GetProcAddress(library, name) == nullptr) continue;
+    if (others[0] != '\0') strcat(others, ", ");
+    strcat(others, name);
+  }
+  FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
+  if (symbol == nullptr)
+    fprintf(stderr, "%s: no export named %s; the DLL has %s\n", path, NATIVEFLUSH_EXPORT,
+            others[0] != '\0' ? others : "none of its other spellings either");
+  else if (others[0] != '\0')
+    fprintf(stderr, "%s: exports %s also as %s; expected that name alone\n", path, NATIVEFLUSH_EXPORT, others);
+  return others[0] == '\0' ? symbol : nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!begin_harness(argc, argv)) return 2;
+  const bool relay = argc == 5 && strcmp(argv[4], "relay") == 0;
+  if (!begin_harness(relay ? 4 : argc, argv)) return 2;
+  uintptr_t preferred = 0;
+  SIZE_T size = 0;
+  if (!reserve_preferred_range(argv[1], &preferred, &size)) return 2;
   HMODULE library = LoadLibraryA(argv[1]);
   if (library == nullptr) {
     fprintf(stderr, "%s: LoadLibraryA failed, error %lu\n", argv[1], GetLastError());
     return 2;
   }
-  FARPROC symbol = GetProcAddress(library, NATIVEFLUSH_EXPORT);
-  if (symbol == nullptr) {
-    fprintf(stderr, "%s: no export named %s\n", argv[1], NATIVEFLUSH_EXPORT);
-    return 2;
+  const uintptr_t base = reinterpret_cast<uintptr_t>(library);
+  if (size == 0) {
+    fprintf(stderr, "FAIL  LoadLibraryA loaded an image for another machine\n");
+    return 1;
+  }
+  if (base < preferred + size && preferred < base + size) {
+    fprintf(stderr, "FAIL  loaded at 0x%llx, in its preferred range at 0x%llx, which was reserved; expected elsewhere\n",
+            static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
+    return 1;
+  }
+  FARPROC symbol = find_export(library, argv[1]);
+  if (symbol == nullptr) return 2;
+  ForceDirectories force = call_export(symbol, argv[1]);
+  if (relay) {
+    // The DLL's range tells its own calls in the trace from everyone else's.
+    static const char* const RELAY_CASES[] = {"three directories", "flush fails", "missing in the middle"};
+    fprintf(stderr, "module 0x%llx 0x%llx %s\n", static_cast<unsigned long long>(base),
+            static_cast<unsigned long long>(base + size), argv[2]);
+    return run_cases_named(RELAY_CASES, 3, force, argv[2], "\r\n") == 0 ? 0 : 1;
   }
   HANDLE held = make_fixtures(argv[2]);
   if (held == INVALID_HANDLE_VALUE) return 2;
-  // Through void (*)(), the one function type GCC lets any other convert to.
-  ForceDirectories force = reinterpret_cast<ForceDirectories>(reinterpret_cast<void (*)()>(symbol));
-  // Wine flushes a directory with fsync, which fails under /proc as on Linux;
-  // it cuts an over-long path short instead of refusing it.
-  int failed = run_cases(force, argv[2], "\r\n", NEEDS_PROC_FLUSH_FAILURE);
+  // Wine flushes a directory with fsync, which fails under /proc as on Linux.
+  int failed = run_cases(force, argv[2], "\r\n", NATIVEFLUSH_WINE_SUPPORTS);
   failed += run_case_list(WINDOWS_CASES, sizeof WINDOWS_CASES / sizeof WINDOWS_CASES[0], force, argv[2], "\r\n",
                           NEEDS_NOTHING);
   failed += run_threads(force, argv[2]);
   CloseHandle(held);
+  fprintf(stderr, "ok    ran at 0x%llx, away from its preferred base 0x%llx\n",
+          static_cast<unsigned long long>(base), static_cast<unsigned long long>(preferred));
   return failed == 0 ? 0 : 1;
 }
