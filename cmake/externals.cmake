@@ -39,6 +39,10 @@ set(NATIVEFLUSH_SID_TREE /var/cache/nativeflush/sid)           # debootstrap, in
 set(NATIVEFLUSH_SID_WINE_I386 /usr/lib/i386-linux-gnu/wine/wine)               # wine32:i386
 set(NATIVEFLUSH_SID_WINESERVER_I386 /usr/lib/i386-linux-gnu/wine/wineserver)   # wine32:i386
 set(NATIVEFLUSH_SID_QEMU_I386 /usr/bin/qemu-i386)                               # qemu-user
+# HotSpot 25, and the tree's own dynamic loader, which starts it on the host
+# with the tree's libraries.
+set(NATIVEFLUSH_SID_JDK /usr/lib/jvm/java-25-openjdk-amd64)                     # openjdk-25-jre-headless
+set(NATIVEFLUSH_SID_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)      # libc6
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
