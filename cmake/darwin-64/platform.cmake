@@ -12,10 +12,9 @@ foreach(slice IN LISTS NATIVEFLUSH_DARWIN64_SLICES)
   set(NATIVEFLUSH_DARWIN64_TARGET_${slice} ${slice}-apple-macos${NATIVEFLUSH_DARWIN64_MACOS_${slice}})
 endforeach()
 
-# Only open differs from i386, where it is open$UNIX2003: our fcntl.h comes
-# first, and the other headers and the compile flags are the i386 ones.
+# The system headers and compile flags are the i386 ones, which serve every
+# Darwin architecture (on i386 alone, open is open$UNIX2003).
 include(${CMAKE_CURRENT_LIST_DIR}/../darwin-i386/platform.cmake)
-set(NATIVEFLUSH_DARWIN64_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/include ${NATIVEFLUSH_DARWIN_INCLUDE})
 set(NATIVEFLUSH_DARWIN64_LIBSYSTEM ${CMAKE_CURRENT_LIST_DIR}/libSystem.tbd)
 
 # nativeflush_darwin64_link(<out-var> <slice> <output>)

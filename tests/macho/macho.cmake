@@ -69,10 +69,8 @@ target_link_libraries(harness_macho_x86_64 PRIVATE harness_core_x86_64)
 add_aarch64_harness(harness_macho_arm64 "macho/load_macho.cpp;macho/darwin_arm64.cpp"
                     -DNATIVEFLUSH_EXPORT="${mac64_EXPORT}")
 set(run_arm64 ${NATIVEFLUSH_QEMU_AARCH64} -L /)
-set(run_mac64 sh ${CMAKE_CURRENT_SOURCE_DIR}/harness/run-harness.sh)
-add_test(NAME cases.mac64.x86_64 COMMAND ${run_mac64} $<TARGET_FILE:harness_macho_x86_64> ${mac64_file})
-add_test(NAME cases.mac64.arm64 COMMAND ${run_mac64} ${harness_macho_arm64_EXE} ${mac64_file} ${run_arm64})
-set_tests_properties(cases.mac64.x86_64 cases.mac64.arm64 PROPERTIES LABELS cases)
+add_harness_test(mac64.x86_64 $<TARGET_FILE:harness_macho_x86_64>)
+add_harness_test(mac64.arm64 ${harness_macho_arm64_EXE} ${run_arm64})
 
 # Variants made wrong on purpose, each named as the deliverable in a directory
 # of its own, since the install name and the signature's identifier are the
@@ -87,12 +85,11 @@ set(mac64_name ${mac64_FILE})
 set(native ${CMAKE_SOURCE_DIR}/native)
 set(extra ${CMAKE_CURRENT_SOURCE_DIR}/macho/extra_export.cpp)
 set(wrong_commands)
-list(TRANSFORM NATIVEFLUSH_DARWIN64_INCLUDE PREPEND -isystem OUTPUT_VARIABLE system)
 foreach(slice IN LISTS NATIVEFLUSH_DARWIN64_SLICES)
   set(compile_${slice} ${NATIVEFLUSH_CLANGXX} --target=${NATIVEFLUSH_DARWIN64_TARGET_${slice}}
       ${NATIVEFLUSH_DARWIN_COMPILE_FLAGS} -std=c++17 ${NATIVEFLUSH_COMPILE_OPTIONS}
       -DNATIVEFLUSH_JNI_NAME=${NATIVEFLUSH_JNI_NAME} -I${native} -I${native}/posix
-      -isystem ${NATIVEFLUSH_JNI_INCLUDE} ${system})
+      -isystem ${NATIVEFLUSH_JNI_INCLUDE} -isystem ${NATIVEFLUSH_DARWIN_INCLUDE})
   set(objects ${wrong}/force_${slice}.o ${wrong}/ops_${slice}.o)
   nativeflush_darwin64_link(link ${slice} ${wrong}/extra_export/${slice}/${mac64_name})
   list(APPEND wrong_commands
@@ -120,7 +117,7 @@ add_custom_command(
   VERBATIM)
 add_custom_target(wrong_mac64 ALL DEPENDS ${wrong}/thin/${mac64_name})
 
-set(expect_rejection sh ${CMAKE_CURRENT_SOURCE_DIR}/harness/expect_rejection.sh)
+set(expect_rejection sh ${HARNESS}/expect_rejection.sh)
 set(file ${wrong}/thin/${mac64_name})
 add_test(NAME abi.mac64.refuses_thin
          COMMAND ${expect_rejection} 1
@@ -156,5 +153,5 @@ ok    three directories
 ok    same directory twice
 ok    regular file
 load_macho: ${file}: printf's path is in x1, as Linux passes a variadic argument; expected it on the stack, as Darwin arm64 passes it"
-                 ${run_mac64} ${harness_macho_arm64_EXE} ${file} ${run_arm64})
+                 sh ${HARNESS}/run-harness.sh ${harness_macho_arm64_EXE} ${file} ${run_arm64})
 set_tests_properties(cases.mac64.arm64.refuses_linux_printf PROPERTIES LABELS cases)
