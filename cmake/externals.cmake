@@ -5,12 +5,6 @@ set(NATIVEFLUSH_JDK /usr/lib/jvm/java-17-openjdk-amd64)       # openjdk-17-jdk-h
 set(NATIVEFLUSH_JDK_I386 /usr/lib/jvm/java-17-openjdk-i386)    # openjdk-17-jre-headless:i386
 set(NATIVEFLUSH_JNI_INCLUDE ${NATIVEFLUSH_JDK}/include)
 set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
-set(NATIVEFLUSH_QEMU_AARCH64 /usr/bin/qemu-aarch64)            # qemu-user
-set(NATIVEFLUSH_JDK_ARM64 /usr/lib/jvm/java-17-openjdk-arm64)  # openjdk-17-jre-headless:arm64
-# AArch64 Linux is built with clang, which takes Debian's multiarch triplet as
-# its target, against the arm64 C library installed beside the host's.
-set(NATIVEFLUSH_AARCH64_TRIPLET aarch64-linux-gnu)
-set(NATIVEFLUSH_AARCH64_LIBC /usr/lib/${NATIVEFLUSH_AARCH64_TRIPLET}) # libc6-dev:arm64
 set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
 set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
 set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
@@ -21,6 +15,16 @@ set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
 set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
 set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
+# Linux beyond x86 is built with clang and run under qemu-user. One row per
+# processor (NATIVEFLUSH_ARCH), or C library beside it: clang's target, which
+# is Debian's multiarch triplet; the root whose /usr/lib/<triplet> holds that
+# C library (the host's own multiarch one, or the Debian tree's); the linker;
+# qemu; HotSpot under that root, where there is one.
+set(NATIVEFLUSH_LINUX_aarch64 "aarch64-linux-gnu;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-aarch64;/usr/lib/jvm/java-17-openjdk-arm64") # libc6-dev:arm64 openjdk-17-jre-headless:arm64
+set(NATIVEFLUSH_LINUX_ppc64le "powerpc64le-linux-gnu;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-ppc64le;/usr/lib/jvm/java-17-openjdk-ppc64el") # libc6-dev:ppc64el openjdk-17-jre-headless:ppc64el
+set(NATIVEFLUSH_LINUX_arm "arm-linux-gnueabihf;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-arm;/usr/lib/jvm/java-17-openjdk-armhf") # libc6-dev:armhf openjdk-17-jre-headless:armhf
+# musl, for the harness only: no musl JVM exists here.
+set(NATIVEFLUSH_LINUX_x86_64-musl "x86_64-linux-musl;/;${NATIVEFLUSH_LLD};;")  # musl-dev
 # The Mach-O linker and the fat-file tool have no unversioned name in /usr/bin.
 set(NATIVEFLUSH_LD64_LLD /usr/lib/llvm-14/bin/ld64.lld)        # lld
 set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
@@ -45,6 +49,27 @@ set(NATIVEFLUSH_SID_JDK /usr/lib/jvm/java-25-openjdk-amd64)                     
 set(NATIVEFLUSH_SID_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)      # libc6
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
+
+# Splits the row of <arch> into <prefix>_TRIPLET, _ROOT, _LINKER and _QEMU,
+# and gives <prefix>_LIBC, the C library's directory, <prefix>_JAVA, the java
+# program, and <prefix>_RUN, the command that runs a program of that processor.
+function(nativeflush_linux_arch arch prefix)
+  if(NOT DEFINED NATIVEFLUSH_LINUX_${arch})
+    message(FATAL_ERROR "no Linux row for '${arch}' in cmake/externals.cmake")
+  endif()
+  set(row "${NATIVEFLUSH_LINUX_${arch}}")
+  foreach(field TRIPLET ROOT LINKER QEMU JAVA)
+    list(POP_FRONT row value)
+    set(${prefix}_${field} "${value}" PARENT_SCOPE)
+    set(${field} "${value}")
+  endforeach()
+  string(REGEX REPLACE "/$" "" under ${ROOT})
+  set(${prefix}_LIBC ${under}/usr/lib/${TRIPLET} PARENT_SCOPE)
+  if(QEMU)
+    set(${prefix}_JAVA ${under}${JAVA}/bin/java PARENT_SCOPE)
+    set(${prefix}_RUN ${QEMU} -L ${ROOT} PARENT_SCOPE)
+  endif()
+endfunction()
 
 # Stops the configure step with a message naming what is missing and how to get it.
 function(nativeflush_require path)

@@ -10,13 +10,17 @@ set -euo pipefail
 PACKAGES=(
   # compilers and linkers for the deliverables
   cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
-  # the arm64 C library that clang builds AArch64 code against: Debian's
-  # AArch64 cross GCC cannot be installed beside gcc-multilib
-  libc6-dev:arm64
-  # running 32-bit, AArch64 and Windows code on this x86-64 host
+  # the C libraries that clang builds ARM and POWER code against: Debian's
+  # cross GCCs cannot be installed beside gcc-multilib
+  libc6-dev:arm64 libc6-dev:ppc64el libc6-dev:armhf
+  # running 32-bit, other processors' and Windows code on this x86-64 host
   qemu-user wine wine64
-  # Java: the amd64 JDK for compiling test classes, the i386 and arm64 JVMs
+  # Java: the amd64 JDK for compiling test classes, the i386, arm64, ppc64el
+  # and armhf JVMs
   openjdk-17-jdk-headless openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
+  openjdk-17-jre-headless:ppc64el openjdk-17-jre-headless:armhf
+  # the C library of Alpine, for running the Linux files under its loader
+  musl-dev
   # checks and tests
   python3 python3-macholib binutils file strace util-linux debootstrap
 )

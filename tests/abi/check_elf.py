@@ -11,6 +11,7 @@ control-flow protection.
   check_elf.py READELF FILE CLASS MACHINE EXPORT PROPERTIES
 PROPERTIES is what readelf -n shows after "Properties:".
 """
+import re
 import subprocess
 import sys
 
@@ -68,8 +69,9 @@ def found(tool, path):
     header = readelf(tool, "--file-header", path)
     defined, imported = [], []
     for line in readelf(tool, "--dyn-syms", path).splitlines():
-        fields = line.split()
-        # Num: Value Size Type Bind Vis Ndx Name
+        # Num: Value Size Type Bind Vis Ndx Name; on ppc64le a column between
+        # Vis and Ndx gives a function's local entry point.
+        fields = re.sub(r"\[<localentry>: \d+\]", "", line).split()
         if len(fields) < 8 or not fields[0].rstrip(":").isdigit() or fields[0] == "0:":
             continue
         sym_type, bind, ndx, name = fields[3], fields[4], fields[6], fields[7].split("@")[0]

@@ -51,7 +51,7 @@ set_tests_properties(link_dylib.refusals PROPERTIES LABELS linker)
 # recomputed), and each slice executed by the same loader: the x86_64 slice
 # natively, the arm64 slice under qemu-aarch64.
 include(${CMAKE_SOURCE_DIR}/cmake/darwin-64/platform.cmake)
-foreach(tool ${NATIVEFLUSH_LLVM_LIPO} ${NATIVEFLUSH_LD64_LLD} ${NATIVEFLUSH_QEMU_AARCH64})
+foreach(tool ${NATIVEFLUSH_LLVM_LIPO} ${NATIVEFLUSH_LD64_LLD})
   nativeflush_require(${tool})
 endforeach()
 deliverable_file(mac64 mac64_file)
@@ -66,9 +66,10 @@ set_tests_properties(abi.mac64 PROPERTIES LABELS abi)
 add_executable(harness_macho_x86_64 macho/load_macho.cpp macho/darwin_x86_64.cpp)
 target_compile_definitions(harness_macho_x86_64 PRIVATE NATIVEFLUSH_EXPORT="${mac64_EXPORT}")
 target_link_libraries(harness_macho_x86_64 PRIVATE harness_core_x86_64)
-add_aarch64_harness(harness_macho_arm64 "macho/load_macho.cpp;macho/darwin_arm64.cpp"
-                    -DNATIVEFLUSH_EXPORT="${mac64_EXPORT}")
-set(run_arm64 ${NATIVEFLUSH_QEMU_AARCH64} -L /)
+add_cross_harness(harness_macho_arm64 aarch64 "macho/load_macho.cpp;macho/darwin_arm64.cpp"
+                  -DNATIVEFLUSH_EXPORT="${mac64_EXPORT}")
+nativeflush_linux_arch(aarch64 arm64)
+set(run_arm64 ${arm64_RUN})
 add_harness_test(mac64.x86_64 $<TARGET_FILE:harness_macho_x86_64>)
 add_harness_test(mac64.arm64 ${harness_macho_arm64_EXE} ${run_arm64})
 
