@@ -19,7 +19,9 @@ set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
 # processor (NATIVEFLUSH_ARCH), or C library beside it: clang's target, which
 # is Debian's multiarch triplet; the root whose /usr/lib/<triplet> holds that
 # C library (the host's own multiarch one, or the Debian tree's); the linker;
-# qemu; HotSpot under that root, where there is one.
+# qemu; HotSpot under that root, where there is one; for a root other than /,
+# its dynamic loader, which qemu then starts with the root's libraries (qemu's
+# -L would also put the root's empty /proc in place of the real one).
 set(NATIVEFLUSH_LINUX_aarch64 "aarch64-linux-gnu;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-aarch64;/usr/lib/jvm/java-17-openjdk-arm64") # libc6-dev:arm64 openjdk-17-jre-headless:arm64
 set(NATIVEFLUSH_LINUX_ppc64le "powerpc64le-linux-gnu;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-ppc64le;/usr/lib/jvm/java-17-openjdk-ppc64el") # libc6-dev:ppc64el openjdk-17-jre-headless:ppc64el
 set(NATIVEFLUSH_LINUX_arm "arm-linux-gnueabihf;/;${NATIVEFLUSH_LLD};/usr/bin/qemu-arm;/usr/lib/jvm/java-17-openjdk-armhf") # libc6-dev:armhf openjdk-17-jre-headless:armhf
@@ -39,6 +41,11 @@ set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
 # for what Debian 12 lacks; scripts/build.sh has bootstrap.sh make it. It lives
 # outside the checkout, so that every clone reuses it.
 set(NATIVEFLUSH_TREE /var/cache/nativeflush/trixie)            # debootstrap, in bootstrap.sh
+set(NATIVEFLUSH_LINUX_riscv64 "riscv64-linux-gnu;${NATIVEFLUSH_TREE};${NATIVEFLUSH_LLD};/usr/bin/qemu-riscv64;/usr/lib/jvm/java-21-openjdk-riscv64;/usr/lib/riscv64-linux-gnu/ld-linux-riscv64-lp64d.so.1") # libc6-dev:riscv64 openjdk-21-jre-headless:riscv64
+set(NATIVEFLUSH_LINUX_aarch64-musl "aarch64-linux-musl;${NATIVEFLUSH_TREE};${NATIVEFLUSH_LLD};/usr/bin/qemu-aarch64;;/usr/lib/ld-musl-aarch64.so.1") # musl-dev:arm64
+# lld 14 cannot link glibc's riscv64 start files into a program (R_RISCV_ALIGN
+# needs linker relaxation); GNU ld can.
+set(NATIVEFLUSH_PROGRAM_LINKER_riscv64 /usr/bin/riscv64-linux-gnu-ld)  # binutils-riscv64-linux-gnu
 # Inside that tree: Wine's i386 side and the qemu-i386 that runs it where the
 # kernel cannot.
 set(NATIVEFLUSH_TREE_WINE_I386 /usr/lib/wine/wine)                 # wine32:i386
@@ -54,7 +61,7 @@ set(NATIVEFLUSH_I386_PROBE /usr/lib32/ld-linux.so.2)
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
-# Splits the row of <arch> into <prefix>_TRIPLET, _ROOT, _LINKER and _QEMU,
+# Splits the row of <arch> into <prefix>_TRIPLET, _ROOT, _LINKER, _QEMU,
 # and gives <prefix>_LIBC, the C library's directory, <prefix>_JAVA, the java
 # program, and <prefix>_RUN, the command that runs a program of that processor.
 function(nativeflush_linux_arch arch prefix)
@@ -62,15 +69,19 @@ function(nativeflush_linux_arch arch prefix)
     message(FATAL_ERROR "no Linux row for '${arch}' in cmake/externals.cmake")
   endif()
   set(row "${NATIVEFLUSH_LINUX_${arch}}")
-  foreach(field TRIPLET ROOT LINKER QEMU JAVA)
+  foreach(field TRIPLET ROOT LINKER QEMU JAVA LOADER)
     list(POP_FRONT row value)
     set(${prefix}_${field} "${value}" PARENT_SCOPE)
     set(${field} "${value}")
   endforeach()
   string(REGEX REPLACE "/$" "" under ${ROOT})
   set(${prefix}_LIBC ${under}/usr/lib/${TRIPLET} PARENT_SCOPE)
-  if(QEMU)
+  if(JAVA)
     set(${prefix}_JAVA ${under}${JAVA}/bin/java PARENT_SCOPE)
+  endif()
+  if(LOADER)
+    set(${prefix}_RUN ${QEMU} ${under}${LOADER} --library-path ${under}/usr/lib/${TRIPLET} PARENT_SCOPE)
+  elseif(QEMU)
     set(${prefix}_RUN ${QEMU} -L ${ROOT} PARENT_SCOPE)
   endif()
 endfunction()

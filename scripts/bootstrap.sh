@@ -21,11 +21,13 @@ PACKAGES=(
   openjdk-17-jre-headless:ppc64el openjdk-17-jre-headless:armhf
   # the C library of Alpine, for running the Linux files under its loader
   musl-dev
+  # the linker for riscv64 test programs, which lld 14 cannot link
+  binutils-riscv64-linux-gnu
   # checks and tests
   python3 python3-macholib binutils file strace util-linux debootstrap
 )
 
-# A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, and an
+# A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, riscv64, and an
 # i386 Wine that runs under qemu-i386 (the win32 DLL's tests, where the kernel
 # runs no 32-bit code itself). Its release and the versions the suite was last
 # run with are pinned here, and only here: a version the archive still has is
@@ -38,6 +40,12 @@ TREE_PACKAGES=(
   openjdk-25-jre-headless=25.0.5+8-1~deb13u1
   qemu-user=1:10.0.13+ds-0+deb13u1
   wine32:i386=10.0~repack-6
+  # riscv64 exists from Debian 13 on: the C library clang builds against,
+  # and HotSpot
+  libc6-dev:riscv64=2.41-12+deb13u5 openjdk-21-jre-headless:riscv64=21.0.13+9-1~deb13u2
+  # musl for AArch64, whose headers come only with the cross GCC that cannot
+  # be installed beside gcc-multilib on the host
+  musl-dev:arm64=1.2.5-3.1~deb13u1
 )
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
