@@ -77,8 +77,7 @@ install_packages() {
 # dpkg scripts) runs in a mount namespace of its own, so an interrupted run
 # leaves nothing mounted.
 make_tree() {
-  local tree=$1 log=$1.log
-  local base=$tree/.nativeflush-base packages=$tree/.nativeflush-packages
+  local tree=$1 log=$1.log packages=$1/.nativeflush-packages
   if [ "$(cat "$packages" 2>/dev/null)" != "${TREE_PACKAGES[*]}" ]; then
     if [ "$(id -u)" -ne 0 ]; then
       echo "bootstrap: the Debian $TREE_RELEASE tree $tree is missing or incomplete; run as root to make it" >&2
