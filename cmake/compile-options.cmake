@@ -26,10 +26,11 @@ set(NATIVEFLUSH_HARDENING_linux32 COMPILE -fcf-protection=full LINK -Wl,-z,relro
 # - AArch64: the code marked for branch target identification and pointer
 #   authentication (BTI, PAC); lld ANDs the marking over its inputs as well.
 set(NATIVEFLUSH_HARDENING_linuxarm64 COMPILE -mbranch-protection=standard LINK -Wl,-z,relro,-z,now)
-# - ppc64le, armv7, riscv64: no control-flow marking that these compilers
-#   and linkers know exists for them; full RELRO only.
+# - ppc64le, armv7, s390x, riscv64: no control-flow marking that these
+#   compilers and linkers know exists for them; full RELRO only.
 set(NATIVEFLUSH_HARDENING_linuxppc64le LINK -Wl,-z,relro,-z,now)
 set(NATIVEFLUSH_HARDENING_linuxarm32 LINK -Wl,-z,relro,-z,now)
+set(NATIVEFLUSH_HARDENING_linuxs390x LINK -Wl,-z,relro,-z,now)
 set(NATIVEFLUSH_HARDENING_linuxriscv64 LINK -Wl,-z,relro,-z,now)
 set(NATIVEFLUSH_HARDENING_win32 COMPILE -fno-asynchronous-unwind-tables LINK -Wl,--no-seh)
 

@@ -6,12 +6,13 @@ set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDire
 
 # One entry per deliverable, keyed by its CMake preset:
 #   target description; directory-operations family; file name; name in the export table
-set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 linuxppc64le linuxarm32 linuxriscv64 mac32 mac64 win64 win32)
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 linuxppc64le linuxarm32 linuxs390x linuxriscv64 mac32 mac64 win64 win32)
 set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxarm64 "Linux AArch64;posix;libnativeflush_linuxarm64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxppc64le "Linux ppc64le;posix;libnativeflush_linuxppc64le.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxarm32 "Linux armhf;posix;libnativeflush_linuxarm32.so;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_linuxs390x "Linux s390x;posix;libnativeflush_linuxs390x.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxriscv64 "Linux riscv64;posix;libnativeflush_linuxriscv64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;${NATIVEFLUSH_JNI_NAME}")

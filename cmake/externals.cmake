@@ -43,6 +43,10 @@ set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
 set(NATIVEFLUSH_TREE /var/cache/nativeflush/trixie)            # debootstrap, in bootstrap.sh
 set(NATIVEFLUSH_LINUX_riscv64 "riscv64-linux-gnu;${NATIVEFLUSH_TREE};${NATIVEFLUSH_LLD};/usr/bin/qemu-riscv64;/usr/lib/jvm/java-21-openjdk-riscv64;/usr/lib/riscv64-linux-gnu/ld-linux-riscv64-lp64d.so.1") # libc6-dev:riscv64 openjdk-21-jre-headless:riscv64
 set(NATIVEFLUSH_LINUX_aarch64-musl "aarch64-linux-musl;${NATIVEFLUSH_TREE};${NATIVEFLUSH_LLD};/usr/bin/qemu-aarch64;;/usr/lib/ld-musl-aarch64.so.1") # musl-dev:arm64
+# s390x has a root of its own, Debian 12's packages unpacked (see bootstrap.sh),
+# and GNU ld, as lld has no s390x at all.
+set(NATIVEFLUSH_S390X_ROOT /var/cache/nativeflush/bookworm-s390x)   # debootstrap, in bootstrap.sh
+set(NATIVEFLUSH_LINUX_s390x "s390x-linux-gnu;${NATIVEFLUSH_S390X_ROOT};/usr/bin/s390x-linux-gnu-ld;/usr/bin/qemu-s390x;/usr/lib/jvm/java-17-openjdk-s390x;/lib/s390x-linux-gnu/ld64.so.1") # libc6-dev:s390x openjdk-17-jre-headless:s390x binutils-s390x-linux-gnu
 # lld 14 cannot link glibc's riscv64 start files into a program (R_RISCV_ALIGN
 # needs linker relaxation); GNU ld can.
 set(NATIVEFLUSH_PROGRAM_LINKER_riscv64 /usr/bin/riscv64-linux-gnu-ld)  # binutils-riscv64-linux-gnu
@@ -80,7 +84,10 @@ function(nativeflush_linux_arch arch prefix)
     set(${prefix}_JAVA ${under}${JAVA}/bin/java PARENT_SCOPE)
   endif()
   if(LOADER)
-    set(${prefix}_RUN ${QEMU} ${under}${LOADER} --library-path ${under}/usr/lib/${TRIPLET} PARENT_SCOPE)
+    # With the root's own locales too: glibc's locale files are in the
+    # processor's byte order, and the host's are little-endian.
+    set(${prefix}_RUN /usr/bin/env LOCPATH=${under}/usr/lib/locale ${QEMU} ${under}${LOADER}
+        --library-path ${under}/usr/lib/${TRIPLET}:${under}/lib/${TRIPLET} PARENT_SCOPE)
   elseif(QEMU)
     set(${prefix}_RUN ${QEMU} -L ${ROOT} PARENT_SCOPE)
   endif()

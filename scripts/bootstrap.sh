@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
-#   scripts/bootstrap.sh             the packages of this machine
-#   scripts/bootstrap.sh --tree DIR  also DIR, the Debian 13 tree below
+#   scripts/bootstrap.sh          the packages of this machine
+#   scripts/bootstrap.sh --trees  also the Debian 13 tree and the s390x root
+#                                 below, where cmake/externals.cmake names them
 set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
@@ -21,8 +22,9 @@ PACKAGES=(
   openjdk-17-jre-headless:ppc64el openjdk-17-jre-headless:armhf
   # the C library of Alpine, for running the Linux files under its loader
   musl-dev
-  # the linker for riscv64 test programs, which lld 14 cannot link
-  binutils-riscv64-linux-gnu
+  # the linkers for riscv64 test programs, which lld 14 cannot link, and for
+  # everything s390x, which lld cannot link at all
+  binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
   # checks and tests
   python3 python3-macholib binutils file strace util-linux debootstrap
 )
@@ -46,6 +48,18 @@ TREE_PACKAGES=(
   # musl for AArch64, whose headers come only with the cross GCC that cannot
   # be installed beside gcc-multilib on the host
   musl-dev:arm64=1.2.5-3.1~deb13u1
+)
+
+# s390x: the mirror here does not serve Debian 13's s390x C library, and
+# Debian 12's s390x packages cannot be installed beside the host's (its
+# security suite has no s390x, so the versions would skew). So s390x has a
+# root of its own: Debian 12's packages, unpacked, not installed, which is
+# all that building against them and running them under qemu needs. The
+# release is stable, so only its point releases move them; every run says
+# which differ from these.
+S390X_RELEASE=bookworm
+S390X_PACKAGES=(
+  libc6-dev=2.36-9+deb12u14 libc-bin=2.36-9+deb12u14 openjdk-17-jre-headless=17.0.19+10-1~deb12u2
 )
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
@@ -89,7 +103,7 @@ make_tree() {
     [ "$(cat "$packages" 2>/dev/null)" = "${TREE_PACKAGES[*]}" ] || install_tree "$tree" "$log"
     exec 9>&-
   fi
-  check_tree_versions "$tree"
+  check_versions "$tree" TREE_PACKAGES "${TREE_PACKAGES[@]}"
 }
 
 install_tree() {
@@ -133,19 +147,63 @@ install_tree() {
 
 # Says which of the tree's packages differ from the pinned versions: the
 # suite's results then come from versions it was not last run with.
-check_tree_versions() {
-  local tree=$1 entry name installed
-  for entry in "${TREE_PACKAGES[@]}"; do
+# check_versions TREE LIST ENTRY...: the versions are read from TREE's dpkg
+# database, or for an unpacked root from its .nativeflush-versions.
+check_versions() {
+  local tree=$1 list=$2 entry name installed
+  shift 2
+  for entry in "$@"; do
     name=${entry%%=*}
-    installed=$(dpkg-query --admindir="$tree/var/lib/dpkg" -W -f='${Version}' "$name" 2>/dev/null || true)
+    if [ -f "$tree/.nativeflush-versions" ]; then
+      installed=$(sed -n "s/^$name //p" "$tree/.nativeflush-versions")
+    else
+      installed=$(dpkg-query --admindir="$tree/var/lib/dpkg" -W -f='${Version}' "$name" 2>/dev/null || true)
+    fi
     [ "$installed" = "${entry#*=}" ] ||
-      echo "bootstrap: NOTE: the tree $tree holds $name ${installed:-(not installed)}; the suite was last run with ${entry#*=} (TREE_PACKAGES in $0)" >&2
+      echo "bootstrap: NOTE: $tree holds $name ${installed:-(not at all)}; the suite was last run with ${entry#*=} ($list in $0)" >&2
   done
+}
+
+# Makes the s390x root at $1: debootstrap's first stage downloads the
+# packages and what they depend on, and every one of them is unpacked.
+make_s390x_root() {
+  local root=$1 log=$1.log names=() entry deb
+  for entry in "${S390X_PACKAGES[@]}"; do names+=("${entry%%=*}"); done
+  if [ "$(cat "$root/.nativeflush-packages" 2>/dev/null)" != "${names[*]}" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "bootstrap: the s390x root $root is missing or incomplete; run as root to make it" >&2
+      exit 1
+    fi
+    mkdir -p "$(dirname "$root")"
+    exec 9>"$root.lock"
+    flock 9
+    if [ "$(cat "$root/.nativeflush-packages" 2>/dev/null)" != "${names[*]}" ]; then
+      rm -rf --one-file-system "$root"
+      echo "bootstrap: unpacking Debian $S390X_RELEASE's s390x ${names[*]} into $root (a few minutes; log in $log)" >&2
+      if ! unshare --mount debootstrap --arch=s390x --foreign --variant=minbase --include="$(IFS=,; echo "${names[*]}")" \
+             "$S390X_RELEASE" "$root" "$TREE_MIRROR" > "$log" 2>&1; then
+        echo "bootstrap: cannot download Debian $S390X_RELEASE's s390x packages from $TREE_MIRROR; the end of $log:" >&2
+        tail -n 5 "$log" >&2
+        exit 1
+      fi
+      for deb in "$root"/var/cache/apt/archives/*.deb; do
+        dpkg-deb -x "$deb" "$root"
+        dpkg-deb -W --showformat='${Package} ${Version}\n' "$deb" >> "$root/.nativeflush-versions"
+      done
+      rm -f "$root"/var/cache/apt/archives/*.deb
+      echo "${names[*]}" > "$root/.nativeflush-packages"
+    fi
+    exec 9>&-
+  fi
+  check_versions "$root" S390X_PACKAGES "${S390X_PACKAGES[@]}"
 }
 
 install_packages
 case "${1:-}" in
   "") ;;
-  --tree) make_tree "${2:?bootstrap: --tree needs a directory}" ;;
-  *) echo "usage: $0 [--tree DIR]" >&2; exit 2 ;;
+  --trees)
+    external() { cmake -D print="$1" -P "$(dirname "$0")/../cmake/externals.cmake"; }
+    make_tree "$(external NATIVEFLUSH_TREE)"
+    make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)" ;;
+  *) echo "usage: $0 [--trees]" >&2; exit 2 ;;
 esac

@@ -6,10 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The packages (cmake among them), then the Debian 13 tree that some
-# deliverables and tests need.
-scripts/bootstrap.sh
-scripts/bootstrap.sh --tree "$(cmake -D print=NATIVEFLUSH_TREE -P cmake/externals.cmake)"
+# The packages, and the Debian trees that some deliverables and tests need.
+scripts/bootstrap.sh --trees
 
 # preset <TAB> target <TAB> file <TAB> exported name, one line per deliverable
 mapfile -t entries < <(cmake -P cmake/list-deliverables.cmake)

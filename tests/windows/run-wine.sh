@@ -28,7 +28,7 @@ wine=$1 wineserver=$2 setpriv=$3 uid=$4 wine_home=$5 harness=$6 library=$7 root=
 run=
 if [ -n "$tree" ] && [ -z "${NATIVEFLUSH_WINE_IN_TREE:-}" ]; then
   if [ ! -f "$tree/.nativeflush-packages" ]; then
-    echo "run-wine.sh: the Debian tree $tree is missing or incomplete; scripts/bootstrap.sh --tree $tree makes it" >&2
+    echo "run-wine.sh: the Debian tree $tree is missing or incomplete; scripts/bootstrap.sh --trees makes it" >&2
     exit 2
   fi
   for file in "$wine" "$wineserver"; do
