@@ -74,7 +74,7 @@ unpack_kernel() {
   echo "bootstrap: unpacking $package into $tree" >&2
   rm -rf "$tree"
   mkdir -p "$tree"
-  (cd "$tree" && apt_get download -qq "$package")
+  (cd "$tree" && apt_get -o APT::Sandbox::User=root download -qq "$package")
   dpkg -x "$tree"/*.deb "$tree"
   rm "$tree"/*.deb
   echo "$package" > "$tree/.nativeflush-kernel"
