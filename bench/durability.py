@@ -193,7 +193,8 @@ def check(work, fs, base, log_path):
     image, state_image, mounted = f"{work}/{fs}.replay", f"{work}/{fs}.state", f"{work}/{fs}.mnt"
     run("cp", "--sparse=always", base, image)
     os.makedirs(mounted, exist_ok=True)
-    with open(log_path, "rb") as log, open(image, "r+b") as disk:
+    # What each state held and what mount and the checker said, to look into afterwards.
+    with open(log_path, "rb") as log, open(image, "r+b") as disk, open(f"{work}/{fs}.states", "w") as journal:
         applied, next_entry = 0, 0
         for state in states:
             while applied < state:
@@ -208,17 +209,32 @@ def check(work, fs, base, log_path):
             disk.flush()
             run("cp", "--sparse=always", image, state_image)
             names = [n for n, p in points.items() if p["before"] == state or p["acknowledged"] <= state]
-            if subprocess.run(["mount", "-t", fs, "-o", "loop", state_image, mounted],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
-                kinds = dict.fromkeys(names, "unmountable")
-            else:
-                try:
-                    kinds = {n: find(mounted, n) for n in names}
-                finally:
-                    run("umount", mounted)
-                if subprocess.run([tool(f"DURABILITY_FSCK_{fs.upper()}"), *FSCK_OPTIONS[fs], state_image],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+            # mount -o loop would reuse a loop device whose detaching, deferred after the last
+            # umount, has not happened yet, with the page cache of the state before: one
+            # device per state, detached before the next, its cache dropped before use.
+            device = run("losetup", "--find", "--show", state_image, stdout=subprocess.PIPE).stdout.decode().strip()
+            try:
+                run("blockdev", "--flushbufs", device)
+                mount = subprocess.run(["mount", "-t", fs, device, mounted], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+                if mount.returncode:
+                    kinds = dict.fromkeys(names, "unmountable")
+                else:
+                    try:
+                        kinds = {n: find(mounted, n) for n in names}
+                    finally:
+                        run("umount", mounted)
+            finally:
+                run("losetup", "--detach", device)
+            verdict = f"mount: {mount.stdout.decode().strip() or 'ok'}"
+            if not mount.returncode:
+                checker = subprocess.run([tool(f"DURABILITY_FSCK_{fs.upper()}"), *FSCK_OPTIONS[fs], state_image],
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                verdict += f"; checker exit status {checker.returncode}"
+                if checker.returncode:
                     fsck_complaints.append(state)
+                    verdict += ":\n" + checker.stdout.decode(errors="replace")
+            journal.write(f"state {state}: {tally(kinds.values(), len(kinds), lost_only=False)}; {verdict}\n")
             for n, kind in kinds.items():
                 found[n][state] = kind
     for path in (image, state_image):
