@@ -62,6 +62,21 @@ set(NATIVEFLUSH_TREE_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)  # l
 # An i386 program of this machine's (libc6-i386, from gcc-multilib), run once
 # per configure to learn whether the kernel runs i386 code itself.
 set(NATIVEFLUSH_I386_PROBE /usr/lib32/ld-linux.so.2)
+# The crash experiment (scripts/durability.sh; bootstrap.sh --durability
+# installs these): the emulated machine, the kernel it boots (Debian 12's,
+# unpacked outside the checkout), the guest's shell and the archiver of its
+# initramfs, and per file system the tools that make the disk and give a
+# second opinion on each crash state.
+set(NATIVEFLUSH_QEMU_SYSTEM /usr/bin/qemu-system-x86_64)       # qemu-system-x86
+set(NATIVEFLUSH_DURABILITY_KERNEL /var/cache/nativeflush/durability-kernel) # linux-image-amd64
+set(NATIVEFLUSH_BUSYBOX /bin/busybox)                          # busybox-static
+set(NATIVEFLUSH_CPIO /usr/bin/cpio)                            # cpio
+set(NATIVEFLUSH_MKFS_EXT4 /sbin/mkfs.ext4)                     # e2fsprogs
+set(NATIVEFLUSH_FSCK_EXT4 /sbin/e2fsck)                        # e2fsprogs
+set(NATIVEFLUSH_MKFS_XFS /sbin/mkfs.xfs)                       # xfsprogs
+set(NATIVEFLUSH_FSCK_XFS /sbin/xfs_repair)                     # xfsprogs
+set(NATIVEFLUSH_MKFS_BTRFS /sbin/mkfs.btrfs)                   # btrfs-progs
+set(NATIVEFLUSH_FSCK_BTRFS /bin/btrfs)                         # btrfs-progs
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 

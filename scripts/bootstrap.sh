@@ -4,6 +4,9 @@
 #   scripts/bootstrap.sh          the packages of this machine
 #   scripts/bootstrap.sh --trees  also the Debian 13 tree and the s390x root
 #                                 below, where cmake/externals.cmake names them
+#   scripts/bootstrap.sh --durability DIR
+#                                 also the crash experiment's packages, and
+#                                 Debian 12's kernel unpacked into DIR
 set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
@@ -62,11 +65,18 @@ S390X_PACKAGES=(
   libc6-dev=2.36-9+deb12u14 libc-bin=2.36-9+deb12u14 openjdk-17-jre-headless=17.0.19+10-1~deb12u2
 )
 
+# The crash experiment (scripts/durability.sh) only: a whole-machine
+# emulator, a static busybox for its guest's initramfs, the three file
+# systems' tools. The kernel package's files are unpacked for the emulator,
+# never installed: the host keeps its own kernel.
+DURABILITY_PACKAGES=(qemu-system-x86 busybox-static cpio e2fsprogs xfsprogs btrfs-progs)
+DURABILITY_KERNEL=linux-image-amd64
+
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
 install_packages() {
   local missing=() p
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -82,6 +92,26 @@ install_packages() {
   apt_get update -qq
   # Recommends would pull wine32:i386, which takes over /usr/bin/wine and cannot run here.
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Unpacks the kernel that $DURABILITY_KERNEL depends on into $1, or leaves
+# it when that version is there already.
+unpack_kernel() {
+  local tree=$1 package
+  package=$(apt-cache depends "$DURABILITY_KERNEL" | sed -n 's/^ *Depends: \(linux-image-.*\)$/\1/p' | head -n 1)
+  [ -n "$package" ] || { echo "bootstrap: $DURABILITY_KERNEL names no linux-image package (apt-get update?)" >&2; exit 1; }
+  [ "$(cat "$tree/.nativeflush-kernel" 2>/dev/null)" = "$package" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "bootstrap: the kernel $package is not unpacked in $tree; run as root to unpack it" >&2
+    exit 1
+  fi
+  echo "bootstrap: unpacking $package into $tree" >&2
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  (cd "$tree" && apt_get -o APT::Sandbox::User=root download -qq "$package")
+  dpkg -x "$tree"/*.deb "$tree"
+  rm "$tree"/*.deb
+  echo "$package" > "$tree/.nativeflush-kernel"
 }
 
 # Makes the tree at $1, or completes it. Each stage leaves a marker when it
@@ -198,12 +228,15 @@ make_s390x_root() {
   check_versions "$root" S390X_PACKAGES "${S390X_PACKAGES[@]}"
 }
 
-install_packages
+install_packages "${PACKAGES[@]}"
 case "${1:-}" in
   "") ;;
   --trees)
     external() { cmake -D print="$1" -P "$(dirname "$0")/../cmake/externals.cmake"; }
     make_tree "$(external NATIVEFLUSH_TREE)"
     make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)" ;;
-  *) echo "usage: $0 [--trees]" >&2; exit 2 ;;
+  --durability)
+    install_packages "${DURABILITY_PACKAGES[@]}"
+    unpack_kernel "${2:?bootstrap: --durability needs a directory}" ;;
+  *) echo "usage: $0 [--trees | --durability DIR]" >&2; exit 2 ;;
 esac
