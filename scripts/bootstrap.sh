@@ -133,7 +133,16 @@ make_tree() {
     [ "$(cat "$packages" 2>/dev/null)" = "${TREE_PACKAGES[*]}" ] || install_tree "$tree" "$log"
     exec 9>&-
   fi
+  relative_jdk_links "$tree"
   check_versions "$tree" TREE_PACKAGES "${TREE_PACKAGES[@]}"
+}
+
+# A JDK finds its configuration (java.security among it, without which it
+# has no SHA-256) through links to /etc by absolute paths, which miss when the
+# tests start its java from the host. Relative links find the same files
+# there and inside the tree.
+relative_jdk_links() {
+  find "$1/usr/lib/jvm" -type l -lname '/*' -exec sh -c 'ln -sfr "$0$(readlink "$1")" "$1"' "$1" {} \;
 }
 
 install_tree() {
@@ -225,6 +234,7 @@ make_s390x_root() {
     fi
     exec 9>&-
   fi
+  relative_jdk_links "$root"
   check_versions "$root" S390X_PACKAGES "${S390X_PACKAGES[@]}"
 }
 
