@@ -4,6 +4,7 @@ import java.io.File;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
+import org.movrek.nativeflush.NativeflushLibrary;
 
 /**
  * Calls forceDirectories in a fresh JVM, so that the library's stdout buffer
@@ -11,7 +12,9 @@ import java.util.List;
  *
  * <p>Arguments: the library file, or a directory that holds the deliverables
  * (the file is then chosen by the README's method, compiled in as
- * LibraryFile), then the paths of one call. Some arguments stand for
+ * LibraryFile), or "--jar" (the jar's NativeflushLibrary.path(); if it
+ * refuses, its message goes to stderr and the exit status is 2), then the
+ * paths of one call. Some arguments stand for
  * something else:
  * <ul>
  *   <li>"--null-array" alone passes a null array;
@@ -25,12 +28,27 @@ import java.util.List;
  * </ul>
  * The exit status is 0 when every call returned true, and 3 + the index of
  * the first call that returned false otherwise (1 stays for an uncaught
- * exception). The driver itself writes nothing to stdout.
+ * exception). The driver itself writes nothing to stdout. With the property
+ * together=DIR,N it first waits until N drivers have arrived in DIR, so that
+ * they all extract from the jar at once.
  */
 public final class ForceDirectoriesMain {
-    public static void main(String[] args) {
+    public static void main(String[] args) throws Exception {
         File library = new File(args[0]);
-        System.load(library.isDirectory() ? new File(library, LibraryFile.nativeflushFile()).getPath() : args[0]);
+        if (args[0].equals("--jar")) {
+            String[] together = System.getProperty("together", "").split(",");
+            if (together.length == 2) {
+                File.createTempFile("arrived", "", new File(together[0]));
+                while (new File(together[0]).list().length < Integer.parseInt(together[1])) Thread.sleep(1);
+            }
+            try {
+                library = new File(NativeflushLibrary.path());
+            } catch (UnsatisfiedLinkError e) {
+                System.err.println(e.getMessage());
+                System.exit(2);
+            }
+        }
+        System.load(library.isDirectory() ? new File(library, LibraryFile.nativeflushFile()).getPath() : library.getPath());
         DurableDiskSession session = new DurableDiskSession();
         if (args.length == 2 && args[1].equals("--null-array")) {
             System.exit(session.forceDirectories(null) ? 0 : 3);
