@@ -202,13 +202,14 @@ def main():
     with tempfile.TemporaryDirectory(prefix="nativeflush-jvm.") as root:
         make_fixture(root, classes, library, jar)
         library_copy = os.path.join(root, os.path.basename(library))
-        path = f"{root}/classes:{root}/{os.path.basename(jar)}"
+        jar_copy = os.path.join(root, os.path.basename(jar))
         version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
         listed = cases(root, warning_expected) + jar_cases(root, uid)
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
-            launch = ["-p", path, "-m", f"{MODULE}/{MAIN}"] if case.module else ["-cp", path, MAIN]
+            launch = ["-p", f"{root}/classes/drivers.jar:{jar_copy}", "-m", f"{MODULE}/{MAIN}"] if case.module else [
+                "-cp", f"{root}/classes:{jar_copy}", MAIN]
             if warning_expected and not case.stderr:
                 extract.append(f"--enable-native-access={MODULE}" if case.module else ENABLE_NATIVE_ACCESS)
             command = [*java, "-XX:-UsePerfData", *extract, *case.options, *launch, first, *case.paths]
