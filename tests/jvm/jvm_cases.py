@@ -138,7 +138,7 @@ def jar_cases(root, uid):
     return [
         jar("through the jar", "jar"),
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
-        jar("through the jar: two JVMs at once", "together", f"-Dtogether={root}/arrivals,2", copies=2),
+        jar("through the jar: four JVMs at once", "together", f"-Dtogether={root}/arrivals,4", copies=4),
         jar("through the jar, as a named module", "module", module=True),
         jar("through the jar: a folder made by another user is refused", "foreign", status=2,
             before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, "a folder owned by nobody, rwx------")),
