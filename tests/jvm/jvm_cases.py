@@ -3,7 +3,7 @@
 compares each child's exit status (the boolean result) and its exact stdout
 bytes (the library's lines), and requires an empty stderr.
 
-  jvm_cases.py CLASSES LIBRARY JAR SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
+  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
 With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
@@ -13,7 +13,9 @@ case runs without it and must print exactly the warning.
 The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
 jar's version and their hash make; one runs as a named module that alone is
-granted native access, others meet a folder they must refuse.
+granted native access, others meet a folder they must refuse. For each of
+PLATFORMS (os.name/os.arch,...) the jar must extract the file that the
+README's method names.
 Fixtures, classes and library are copied under a fresh directory in /tmp
 that an unprivileged user can read, because the permission case runs the
 child as user UID: root would open anything.
@@ -36,15 +38,15 @@ NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
 ENABLE_NATIVE_ACCESS = "--enable-native-access=ALL-UNNAMED"
 MODULE = "org.movrek.filesystem.tests"  # the drivers' module
 USER = pwd.getpwuid(os.getuid()).pw_name
-JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec")
+JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every")
 
 # The driver's first argument is the library file, or with by_directory the
 # directory that holds it, from which the README's method picks the file, or
 # with jar "--jar", extracting into ROOT/JAR. Such a case may run as the named
-# module, in several JVMs at once (copies), after a step (before, which returns
-# what it found wrong) and inside a wrapper command.
+# module, in several JVMs at once (copies), inside a wrapper command, between
+# two steps (before and after, which return what they found wrong).
 Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory jar module copies before "
-                  "wrapper", defaults=(b"", False, None, False, 1, lambda: [], ()))
+                  "wrapper after", defaults=(b"", False, None, False, 1, lambda: [], (), lambda: []))
 
 
 def restricted_load_warning(root):
@@ -115,10 +117,13 @@ def cases(root, restricted_load_warning_expected=False):
     return listed + [Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
 
 
-def jar_cases(root, uid):
+def jar_cases(root, uid, library, version, platforms):
     """Through the jar, and the folders it must refuse: exit status 2, its message on stderr."""
-    def jar(name, folder, *options, **changes):
-        return Case(name, list(options), [f"{root}/a"], TRUE, b"", False, jar=folder)._replace(**changes)
+    def jar(name, folder, *options, extracts=True, **changes):
+        """Afterwards the folder holds library's copy, or nothing where the case refuses or names the file."""
+        case = Case(name, list(options), [f"{root}/a"], TRUE, b"", False, jar=folder)._replace(**changes)
+        left = library if extracts and case.status == TRUE else None
+        return case._replace(after=lambda: extraction_problems(f"{root}/{folder}", left, version)) if extracts is not None else case
 
     def made_by(folder, owner, mode):
         return lambda: [os.mkdir(folder, mode), os.chown(folder, owner, owner), os.chmod(folder, mode)][:0]
@@ -140,6 +145,10 @@ def jar_cases(root, uid):
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
         jar("through the jar: four JVMs at once", "together", f"-Dtogether={root}/arrivals,4", copies=4),
         jar("through the jar, as a named module", "module", module=True),
+        jar("through the jar: nativeflush.library.path is used as it is", "unused",
+            f"-Dnativeflush.library.path={root}/{os.path.basename(library)}", extracts=False),
+        jar("through the jar: for each platform, the file the README's method names", "every", f"-Dplatforms={platforms}",
+            extracts=None),
         jar("through the jar: a folder made by another user is refused", "foreign", status=2,
             before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, "a folder owned by nobody, rwx------")),
         jar("through the jar: a group-writable folder is refused", "shared", status=2,
@@ -152,10 +161,12 @@ def jar_cases(root, uid):
 
 
 def extraction_problems(folder, library, version):
-    """folder must hold one file, library's bytes, at nativeflush-USER/VERSION-HASH/ + its name."""
-    with open(library, "rb") as f:
-        data = f.read()
-    expected = {f"nativeflush-{USER}/{version}-{hashlib.sha256(data).hexdigest()[:16]}/{os.path.basename(library)}": data}
+    """folder must hold one file, library's bytes, at nativeflush-USER/VERSION-HASH/ + its name; no file if library is None."""
+    expected = {}
+    if library:
+        with open(library, "rb") as f:
+            data = f.read()
+        expected = {f"nativeflush-{USER}/{version}-{hashlib.sha256(data).hexdigest()[:16]}/{os.path.basename(library)}": data}
     found = {}
     for directory, _, files in os.walk(folder):
         for name in files:
@@ -164,7 +175,7 @@ def extraction_problems(folder, library, version):
     if found == expected:
         return []
     return [f"{folder} holds {sorted(found)}{' with other bytes' if found.keys() == expected.keys() else ''}, "
-            f"expected exactly {list(expected)} with the bytes of {library}"]
+            f"expected exactly {list(expected)}{f' with the bytes of {library}' if library else ''}"]
 
 
 def make_fixture(root, classes, library, jar):
@@ -192,7 +203,7 @@ def shorten(data):
 
 def main():
     split = sys.argv.index("--")
-    classes, library, jar, setpriv, uid, *mode = sys.argv[1:split]
+    classes, library, jar, platforms, setpriv, uid, *mode = sys.argv[1:split]
     warning_expected = mode == ["--restricted-load-warning"]
     java = sys.argv[split + 1:]
     if not os.path.exists(java[0]):
@@ -204,7 +215,7 @@ def main():
         library_copy = os.path.join(root, os.path.basename(library))
         jar_copy = os.path.join(root, os.path.basename(jar))
         version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
-        listed = cases(root, warning_expected) + jar_cases(root, uid)
+        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms)
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
@@ -226,8 +237,7 @@ def main():
                     problems.append(f"stdout {shorten(stdout)}, expected {shorten(case.stdout)}")
                 if stderr != case.stderr:
                     problems.append(f"stderr {shorten(stderr)}, expected {shorten(case.stderr)}")
-            if case.jar and case.status == TRUE:
-                problems += extraction_problems(f"{root}/{case.jar}", library, version)
+            problems += case.after()
             failed += report(case.name, problems)
     return summary(len(listed), failed)
 

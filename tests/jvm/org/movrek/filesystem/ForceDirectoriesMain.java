@@ -30,7 +30,8 @@ import org.movrek.nativeflush.NativeflushLibrary;
  * the first call that returned false otherwise (1 stays for an uncaught
  * exception). The driver itself writes nothing to stdout. With the property
  * together=DIR,N it first waits until N drivers have arrived in DIR, so that
- * they all extract from the jar at once.
+ * they all extract from the jar at once; with platforms=OS/ARCH,... it first
+ * asks the jar for each of those platforms' files.
  */
 public final class ForceDirectoriesMain {
     public static void main(String[] args) throws Exception {
@@ -43,6 +44,7 @@ public final class ForceDirectoriesMain {
                 while (!new File(together[0], "" + (Integer.parseInt(together[1]) - 1)).exists()) Thread.sleep(1);
             }
             try {
+                samePlatformChoice(System.getProperty("platforms", ""));
                 library = new File(NativeflushLibrary.path());
             } catch (UnsatisfiedLinkError e) {
                 System.err.println(e.getMessage());
@@ -76,6 +78,20 @@ public final class ForceDirectoriesMain {
             }
         }
         System.exit(0);
+    }
+
+    /** For each os.name/os.arch listed, the jar must extract the file that the README's method names. */
+    private static void samePlatformChoice(String platforms) {
+        String os = System.getProperty("os.name"), arch = System.getProperty("os.arch");
+        for (String platform : platforms.split(",", -1)) {
+            if (platform.isEmpty()) continue;
+            System.setProperty("os.name", platform.split("/")[0]);
+            System.setProperty("os.arch", platform.split("/")[1]);
+            String readme = LibraryFile.nativeflushFile(), jar = new File(NativeflushLibrary.path()).getName();
+            if (!jar.equals(readme)) throw new UnsatisfiedLinkError(platform + ": the jar extracts " + jar + ", the README names " + readme);
+        }
+        System.setProperty("os.name", os);
+        System.setProperty("os.arch", arch);
     }
 
     private static String fromHex(String hex) {
