@@ -38,7 +38,7 @@ NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
 ENABLE_NATIVE_ACCESS = "--enable-native-access=ALL-UNNAMED"
 MODULE = "org.movrek.filesystem.tests"  # the drivers' module
 USER = pwd.getpwuid(os.getuid()).pw_name
-JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every")
+JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every", "linked")
 
 # The driver's first argument is the library file, or with by_directory the
 # directory that holds it, from which the README's method picks the file, or
@@ -139,7 +139,7 @@ def jar_cases(root, uid, library, version, platforms):
         return (f"nativeflush: {folder} must be a folder of {USER}'s own that only {USER} can write to; found {found}; "
                 f"remove it, or set nativeflush.tmpdir to a folder of your own\n").encode()
 
-    foreign, shared, noexec = (f"{root}/{name}/nativeflush-{USER}" for name in ("foreign", "shared", "noexec"))
+    foreign, shared, noexec, linked = (f"{root}/{name}/nativeflush-{USER}" for name in ("foreign", "shared", "noexec", "linked"))
     return [
         jar("through the jar", "jar"),
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
@@ -153,6 +153,8 @@ def jar_cases(root, uid, library, version, platforms):
             before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, "a folder owned by nobody, rwx------")),
         jar("through the jar: a group-writable folder is refused", "shared", status=2,
             before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by {USER}, rwxrwx---")),
+        jar("through the jar: a link in place of the folder is refused", "linked", status=2,
+            before=lambda: [os.symlink(f"{root}/b", linked)][:0], stderr=refused(linked, f"a symbolic link owned by {USER}, rwxrwxrwx")),
         jar("through the jar: a noexec mount is refused", "noexec", status=2,
             wrapper=["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o noexec tmpfs "$0" && exec "$@"', f"{root}/noexec"],
             stderr=f"nativeflush: {noexec} is on {root}/noexec, mounted noexec, where no library can be loaded; set "
