@@ -53,14 +53,13 @@ install_packages() {
 # Makes the unstable tree at $1, or completes it. Each stage leaves a marker
 # when it is done: a tree without the first was cut short and is made again
 # from nothing; the second lists the packages installed, so that a change to
-# SID_PACKAGES installs what is new; the third, that the JDK's links are
-# relative (see below). Everything that mounts (debootstrap,
+# SID_PACKAGES installs what is new. Everything that mounts (debootstrap,
 # dpkg scripts) runs in a mount namespace of its own, so an interrupted run
 # leaves nothing mounted.
 make_sid_tree() {
   local tree=$1 log=$1.log
-  local base=$tree/.nativeflush-base packages=$tree/.nativeflush-packages links=$tree/.nativeflush-jdk-links
-  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && [ -f "$links" ] && return 0
+  local base=$tree/.nativeflush-base packages=$tree/.nativeflush-packages
+  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "bootstrap: the Debian unstable tree $tree is missing or incomplete; run as root to make it" >&2
     exit 1
@@ -68,7 +67,7 @@ make_sid_tree() {
   mkdir -p "$(dirname "$tree")"
   exec 9>"$tree.lock"
   flock 9  # another run may be making it right now
-  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && [ -f "$links" ] && return 0
+  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && return 0
   if [ ! -f "$base" ]; then
     if findmnt -rno TARGET | grep -q "^$tree/"; then
       echo "bootstrap: something is mounted under $tree; unmount it, then run again" >&2
@@ -94,11 +93,6 @@ make_sid_tree() {
   fi
   "${in_tree[@]}" apt-get clean
   echo "${SID_PACKAGES[*]}" > "$packages"
-  # The JDK finds its configuration (java.security among it) through links to
-  # /etc and /usr by absolute paths, which miss when the tests start its java
-  # from the host; relative links find the same files there and in the tree.
-  find "$tree/usr/lib/jvm" -type l -lname '/*' -exec sh -c 'ln -sfr "$0$(readlink "$1")" "$1"' "$tree" {} \;
-  touch "$links"
 }
 
 install_packages

@@ -7,8 +7,9 @@ bytes (the library's lines), and requires an empty stderr.
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
 With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
-on System.load unless native access is enabled: every case runs with
---enable-native-access=ALL-UNNAMED and must leave stderr empty, and one more
+on System.load unless native access is enabled: every case that loads runs
+with --enable-native-access=ALL-UNNAMED (the named module's, with its own
+module's name) and must leave stderr empty, and one more
 case runs without it and must print exactly the warning.
 The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
@@ -150,7 +151,7 @@ def jar_cases(root, uid, library, version, platforms):
         jar("through the jar: for each platform, the file the README's method names", "every", f"-Dplatforms={platforms}",
             extracts=None),
         jar("through the jar: a folder made by another user is refused", "foreign", status=2,
-            before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, "a folder owned by nobody, rwx------")),
+            before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, f"a folder owned by {pwd.getpwuid(int(uid)).pw_name}, rwx------")),
         jar("through the jar: a group-writable folder is refused", "shared", status=2,
             before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by {USER}, rwxrwx---")),
         jar("through the jar: a link in place of the folder is refused", "linked", status=2,
