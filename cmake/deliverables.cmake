@@ -21,6 +21,22 @@ set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_$
 # One universal file: an x86_64 and an arm64 slice, each exporting the name.
 set(NATIVEFLUSH_DELIVERABLE_mac64 "macOS 64-bit;posix;libnativeflush_mac64.dylib;_${NATIVEFLUSH_JNI_NAME}")
 
+# The JVMs that load each deliverable, as "os.name/os.arch" the way HotSpot
+# reports them, "Windows" standing for every "Windows ...": the jar's
+# NativeflushLibrary picks its file by these, as the README's nativeflushFile()
+# does. A new deliverable needs its line here, or the jar is not built.
+set(NATIVEFLUSH_JVM_linux64 Linux/amd64)
+set(NATIVEFLUSH_JVM_linux32 Linux/i386 Linux/x86)
+set(NATIVEFLUSH_JVM_linuxarm64 Linux/aarch64)
+set(NATIVEFLUSH_JVM_linuxppc64le Linux/ppc64le)
+set(NATIVEFLUSH_JVM_linuxarm32 Linux/arm)
+set(NATIVEFLUSH_JVM_linuxs390x Linux/s390x)
+set(NATIVEFLUSH_JVM_linuxriscv64 Linux/riscv64)
+set(NATIVEFLUSH_JVM_mac32 "Mac OS X/i386")
+set(NATIVEFLUSH_JVM_mac64 "Mac OS X/x86_64" "Mac OS X/aarch64")
+set(NATIVEFLUSH_JVM_win64 Windows/amd64)
+set(NATIVEFLUSH_JVM_win32 Windows/x86)
+
 # Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE,
 # _EXPORT, and gives its one-line description as <prefix>_DESCRIPTION.
 function(nativeflush_deliverable name prefix)

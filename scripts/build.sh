@@ -31,9 +31,17 @@ done
 # The version that project() in CMakeLists.txt sets, as a build just read it.
 IFS=$'\t' read -r preset _ <<<"${built[0]}"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
+
+# The jar for Java teams: the files listed so far, with the class that checks
+# an extracted copy against these hashes; then its own hash.
+jar=nativeflush-$version.jar
+cmake -DDIST=dist -DWORK=build/jar -DVERSION="$version" -P cmake/jar.cmake
+(cd dist && sha256sum -- "$jar" >> SHA256SUMS)
+
 echo "nativeflush $version"
 printf '%-24s %-15s %-36s %8s\n' deliverable target file bytes
 for entry in "${built[@]}"; do
   IFS=$'\t' read -r preset target file export <<<"$entry"
   printf '%-24s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
 done
+printf '%-24s %-15s %-36s %8s\n' "$jar" Java "dist/$jar" "$(stat -c %s "dist/$jar")"

@@ -3,18 +3,28 @@
 compares each child's exit status (the boolean result) and its exact stdout
 bytes (the library's lines), and requires an empty stderr.
 
-  jvm_cases.py CLASSES LIBRARY SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
+  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
 With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
-on System.load unless native access is enabled: every case runs with
---enable-native-access=ALL-UNNAMED and must leave stderr empty, and one more
+on System.load unless native access is enabled: every case that loads runs
+with --enable-native-access=ALL-UNNAMED (the named module's, with its own
+module's name) and must leave stderr empty, and one more
 case runs without it and must print exactly the warning.
+The cases through JAR's NativeflushLibrary each extract into a folder of
+their own, which must then hold exactly LIBRARY's bytes under the name the
+jar's version and their hash make; one runs as a named module that alone is
+granted native access, others meet a folder they must refuse. For each of
+PLATFORMS (os.name/os.arch,...) the jar must extract the file that the
+README's method names.
 Fixtures, classes and library are copied under a fresh directory in /tmp
 that an unprivileged user can read, because the permission case runs the
 child as user UID: root would open anything.
 """
+import hashlib
 import os
+import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -27,11 +37,17 @@ TRUE, FALSE = 0, 3  # ForceDirectoriesMain's exit statuses: 3 + index of the fir
 MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
 NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
 ENABLE_NATIVE_ACCESS = "--enable-native-access=ALL-UNNAMED"
+MODULE = "org.movrek.filesystem.tests"  # the drivers' module
+USER = pwd.getpwuid(os.getuid()).pw_name
+JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every", "linked")
 
 # The driver's first argument is the library file, or with by_directory the
-# directory that holds it, from which the README's method picks the file.
-Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory",
-                  defaults=(b"", False))
+# directory that holds it, from which the README's method picks the file, or
+# with jar "--jar", extracting into ROOT/JAR. Such a case may run as the named
+# module, in several JVMs at once (copies), inside a wrapper command, between
+# two steps (before and after, which return what they found wrong).
+Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory jar module copies before "
+                  "wrapper after", defaults=(b"", False, None, False, 1, lambda: [], (), lambda: []))
 
 
 def restricted_load_warning(root):
@@ -99,12 +115,74 @@ def cases(root, restricted_load_warning_expected=False):
     listed.append(Case("library chosen by os.name and os.arch", [], [a], TRUE, b"", False, by_directory=True))
     if not restricted_load_warning_expected:
         return listed
-    return [case._replace(options=[ENABLE_NATIVE_ACCESS, *case.options]) for case in listed] + [
-        Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
+    return listed + [Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
 
 
-def make_fixture(root, classes, library):
-    for name in ("a", "b", "c", "gone", "locked", NON_BMP):
+def jar_cases(root, uid, library, version, platforms):
+    """Through the jar, and the folders it must refuse: exit status 2, its message on stderr."""
+    def jar(name, folder, *options, extracts=True, **changes):
+        """Afterwards the folder holds library's copy, or nothing where the case refuses or names the file."""
+        case = Case(name, list(options), [f"{root}/a"], TRUE, b"", False, jar=folder)._replace(**changes)
+        left = library if extracts and case.status == TRUE else None
+        return case._replace(after=lambda: extraction_problems(f"{root}/{folder}", left, version)) if extracts is not None else case
+
+    def made_by(folder, owner, mode):
+        return lambda: [os.mkdir(folder, mode), os.chown(folder, owner, owner), os.chmod(folder, mode)][:0]
+
+    def tamper(folder):
+        copies = [os.path.join(d, f) for d, _, files in os.walk(folder) for f in files]
+        for copy in copies:
+            with open(copy, "wb") as f:
+                f.write(b"tampered\n")
+        return [] if copies else [f"nothing in {folder} to tamper with"]
+
+    def refused(folder, found):
+        return (f"nativeflush: {folder} must be a folder of {USER}'s own that only {USER} can write to; found {found}; "
+                f"remove it, or set nativeflush.tmpdir to a folder of your own\n").encode()
+
+    foreign, shared, noexec, linked = (f"{root}/{name}/nativeflush-{USER}" for name in ("foreign", "shared", "noexec", "linked"))
+    return [
+        jar("through the jar", "jar"),
+        jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
+        jar("through the jar: four JVMs at once", "together", f"-Dtogether={root}/arrivals,4", copies=4),
+        jar("through the jar, as a named module", "module", module=True),
+        jar("through the jar: nativeflush.library.path is used as it is", "unused",
+            f"-Dnativeflush.library.path={root}/{os.path.basename(library)}", extracts=False),
+        jar("through the jar: for each platform, the file the README's method names", "every", f"-Dplatforms={platforms}",
+            extracts=None),
+        jar("through the jar: a folder made by another user is refused", "foreign", status=2,
+            before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, f"a folder owned by {pwd.getpwuid(int(uid)).pw_name}, rwx------")),
+        jar("through the jar: a group-writable folder is refused", "shared", status=2,
+            before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by {USER}, rwxrwx---")),
+        jar("through the jar: a link in place of the folder is refused", "linked", status=2,
+            before=lambda: [os.symlink(f"{root}/b", linked)][:0], stderr=refused(linked, f"a symbolic link owned by {USER}, rwxrwxrwx")),
+        jar("through the jar: a noexec mount is refused", "noexec", status=2,
+            wrapper=["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o noexec tmpfs "$0" && exec "$@"', f"{root}/noexec"],
+            stderr=f"nativeflush: {noexec} is on {root}/noexec, mounted noexec, where no library can be loaded; set "
+                   f"nativeflush.tmpdir to a folder of your own on a mount without noexec\n".encode()),
+    ]
+
+
+def extraction_problems(folder, library, version):
+    """folder must hold one file, library's bytes, at nativeflush-USER/VERSION-HASH/ + its name; no file if library is None."""
+    expected = {}
+    if library:
+        with open(library, "rb") as f:
+            data = f.read()
+        expected = {f"nativeflush-{USER}/{version}-{hashlib.sha256(data).hexdigest()[:16]}/{os.path.basename(library)}": data}
+    found = {}
+    for directory, _, files in os.walk(folder):
+        for name in files:
+            with open(os.path.join(directory, name), "rb") as f:
+                found[os.path.relpath(os.path.join(directory, name), folder)] = f.read()
+    if found == expected:
+        return []
+    return [f"{folder} holds {sorted(found)}{' with other bytes' if found.keys() == expected.keys() else ''}, "
+            f"expected exactly {list(expected)}{f' with the bytes of {library}' if library else ''}"]
+
+
+def make_fixture(root, classes, library, jar):
+    for name in ("a", "b", "c", "gone", "locked", NON_BMP, *JAR_FOLDERS):
         os.mkdir(os.path.join(root, name))
     os.chmod(os.path.join(root, "locked"), 0o000)
     with open(os.path.join(root, "file"), "w"):
@@ -113,6 +191,7 @@ def make_fixture(root, classes, library):
     os.symlink(os.path.join(root, "nowhere"), os.path.join(root, "dangling"))
     shutil.copytree(classes, os.path.join(root, "classes"))
     shutil.copy(library, os.path.join(root, os.path.basename(library)))
+    shutil.copy(jar, os.path.join(root, os.path.basename(jar)))
     for dirpath, dirnames, filenames in os.walk(root):
         for name in dirnames + filenames:
             path = os.path.join(dirpath, name)
@@ -127,7 +206,7 @@ def shorten(data):
 
 def main():
     split = sys.argv.index("--")
-    classes, library, setpriv, uid, *mode = sys.argv[1:split]
+    classes, library, jar, platforms, setpriv, uid, *mode = sys.argv[1:split]
     warning_expected = mode == ["--restricted-load-warning"]
     java = sys.argv[split + 1:]
     if not os.path.exists(java[0]):
@@ -135,22 +214,33 @@ def main():
         return 1
     failed = 0
     with tempfile.TemporaryDirectory(prefix="nativeflush-jvm.") as root:
-        make_fixture(root, classes, library)
+        make_fixture(root, classes, library, jar)
         library_copy = os.path.join(root, os.path.basename(library))
-        listed = cases(root, warning_expected)
+        jar_copy = os.path.join(root, os.path.basename(jar))
+        version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
+        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms)
         for case in listed:
-            command = [*java, "-XX:-UsePerfData", *case.options, "-cp", f"{root}/classes", MAIN,
-                       root if case.by_directory else library_copy, *case.paths]
+            first = "--jar" if case.jar else root if case.by_directory else library_copy
+            extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
+            launch = ["-p", f"{root}/classes/drivers.jar:{jar_copy}", "-m", f"{MODULE}/{MAIN}"] if case.module else [
+                "-cp", f"{root}/classes:{jar_copy}", MAIN]
+            if warning_expected and not case.stderr:
+                extract.append(f"--enable-native-access={MODULE}" if case.module else ENABLE_NATIVE_ACCESS)
+            command = [*java, "-XX:-UsePerfData", *extract, *case.options, *launch, first, *case.paths]
             if case.unprivileged:
                 command = [setpriv, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", *command]
-            run = subprocess.run(command, cwd=root, capture_output=True, timeout=120)
-            problems = []
-            if run.returncode != case.status:
-                problems.append(f"exit status {run.returncode}, expected {case.status}")
-            if run.stdout != case.stdout:
-                problems.append(f"stdout {shorten(run.stdout)}, expected {shorten(case.stdout)}")
-            if run.stderr != case.stderr:
-                problems.append(f"stderr {shorten(run.stderr)}, expected {shorten(case.stderr)}")
+            problems = case.before()
+            runs = [subprocess.Popen([*case.wrapper, *command], cwd=root, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE) for _ in range(case.copies)]
+            for run in runs:
+                stdout, stderr = run.communicate(timeout=120)
+                if run.returncode != case.status:
+                    problems.append(f"exit status {run.returncode}, expected {case.status}")
+                if stdout != case.stdout:
+                    problems.append(f"stdout {shorten(stdout)}, expected {shorten(case.stdout)}")
+                if stderr != case.stderr:
+                    problems.append(f"stderr {shorten(stderr)}, expected {shorten(case.stderr)}")
+            problems += case.after()
             failed += report(case.name, problems)
     return summary(len(listed), failed)
 

@@ -4,6 +4,7 @@ import java.io.File;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
+import org.movrek.nativeflush.NativeflushLibrary;
 
 /**
  * Calls forceDirectories in a fresh JVM, so that the library's stdout buffer
@@ -11,7 +12,9 @@ import java.util.List;
  *
  * <p>Arguments: the library file, or a directory that holds the deliverables
  * (the file is then chosen by the README's method, compiled in as
- * LibraryFile), then the paths of one call. Some arguments stand for
+ * LibraryFile), or "--jar" (the jar's NativeflushLibrary.path(); if it
+ * refuses, its message goes to stderr and the exit status is 2), then the
+ * paths of one call. Some arguments stand for
  * something else:
  * <ul>
  *   <li>"--null-array" alone passes a null array;
@@ -25,12 +28,30 @@ import java.util.List;
  * </ul>
  * The exit status is 0 when every call returned true, and 3 + the index of
  * the first call that returned false otherwise (1 stays for an uncaught
- * exception). The driver itself writes nothing to stdout.
+ * exception). The driver itself writes nothing to stdout. With the property
+ * together=DIR,N it first waits until N drivers have arrived in DIR, so that
+ * they all extract from the jar at once; with platforms=OS/ARCH,... it first
+ * asks the jar for each of those platforms' files.
  */
 public final class ForceDirectoriesMain {
-    public static void main(String[] args) {
+    public static void main(String[] args) throws Exception {
         File library = new File(args[0]);
-        System.load(library.isDirectory() ? new File(library, LibraryFile.nativeflushFile()).getPath() : args[0]);
+        if (args[0].equals("--jar")) {
+            String[] together = System.getProperty("together", "").split(",");
+            if (together.length == 2) {
+                // Each takes the first free number; no listing: an i386 JVM under qemu-i386 sees none here.
+                for (int i = 0; !new File(together[0], "" + i).createNewFile(); i++) { }
+                while (!new File(together[0], "" + (Integer.parseInt(together[1]) - 1)).exists()) Thread.sleep(1);
+            }
+            try {
+                samePlatformChoice(System.getProperty("platforms", ""));
+                library = new File(NativeflushLibrary.path());
+            } catch (UnsatisfiedLinkError e) {
+                System.err.println(e.getMessage());
+                System.exit(2);
+            }
+        }
+        System.load(library.isDirectory() ? new File(library, LibraryFile.nativeflushFile()).getPath() : library.getPath());
         DurableDiskSession session = new DurableDiskSession();
         if (args.length == 2 && args[1].equals("--null-array")) {
             System.exit(session.forceDirectories(null) ? 0 : 3);
@@ -57,6 +78,20 @@ public final class ForceDirectoriesMain {
             }
         }
         System.exit(0);
+    }
+
+    /** For each os.name/os.arch listed, the jar must extract the file that the README's method names. */
+    private static void samePlatformChoice(String platforms) {
+        String os = System.getProperty("os.name"), arch = System.getProperty("os.arch");
+        for (String platform : platforms.split(",", -1)) {
+            if (platform.isEmpty()) continue;
+            System.setProperty("os.name", platform.split("/")[0]);
+            System.setProperty("os.arch", platform.split("/")[1]);
+            String readme = LibraryFile.nativeflushFile(), jar = new File(NativeflushLibrary.path()).getName();
+            if (!jar.equals(readme)) throw new UnsatisfiedLinkError(platform + ": the jar extracts " + jar + ", the README names " + readme);
+        }
+        System.setProperty("os.name", os);
+        System.setProperty("os.arch", arch);
     }
 
     private static String fromHex(String hex) {
