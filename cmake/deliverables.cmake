@@ -6,12 +6,13 @@ set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDire
 
 # One entry per deliverable, keyed by its CMake preset:
 #   target description; directory-operations family; file name; name in the export table
-set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 mac32 mac64 win64 win32)
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 mac32 mac64 win64 win32 winarm64)
 set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxarm64 "Linux AArch64;posix;libnativeflush_linuxarm64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_winarm64 "Windows AArch64;windows;nativeflush_winarm64.dll;${NATIVEFLUSH_JNI_NAME}")
 # stdcall on i386: the decorated name, with the 12 bytes of its three arguments.
 set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_${NATIVEFLUSH_JNI_NAME}@12")
 # One universal file: an x86_64 and an arm64 slice, each exporting the name.

@@ -27,6 +27,15 @@ set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
+# Windows on ARM has no MinGW compiler in Debian 12: clang builds it against
+# MinGW's headers, which serve every architecture, and the LLVM tools make
+# its import libraries and version resource. lld 14 writes an export table
+# with ordinal base 0 and an empty slot; lld 16 does not.
+set(NATIVEFLUSH_WINDOWS_AARCH64_TRIPLET aarch64-w64-mingw32)
+set(NATIVEFLUSH_MINGW_INCLUDE /usr/share/mingw-w64/include)     # mingw-w64-common
+set(NATIVEFLUSH_LLVM_DLLTOOL /usr/bin/llvm-dlltool)             # llvm
+set(NATIVEFLUSH_LLVM_WINDRES /usr/lib/llvm-14/bin/llvm-windres) # llvm-14
+set(NATIVEFLUSH_LLD_16 /usr/bin/ld.lld-16)                      # lld-16
 # Wine's 64-bit loader, called directly: /usr/bin/wine would pick the 32-bit one.
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64

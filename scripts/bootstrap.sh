@@ -10,6 +10,8 @@ set -euo pipefail
 PACKAGES=(
   # compilers and linkers for the deliverables
   cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
+  # Windows on ARM: linked by lld 16, as lld 14's export table is wrong there
+  lld-16
   # the arm64 C library that clang builds AArch64 code against: Debian's
   # AArch64 cross GCC cannot be installed beside gcc-multilib
   libc6-dev:arm64
