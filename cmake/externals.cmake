@@ -40,18 +40,22 @@ set(NATIVEFLUSH_LLD_16 /usr/bin/ld.lld-16)                      # lld-16
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64
 set(NATIVEFLUSH_STRACE /usr/bin/strace)                        # strace
-# A Debian unstable tree, for tests that need what Debian 12 lacks (a JDK
-# newer than 17, an i386 Wine that runs under qemu-i386); scripts/bootstrap.sh --sid-tree makes it on a test run's
-# first use. It lives outside the checkout, so that every clone reuses it.
-set(NATIVEFLUSH_SID_TREE /var/cache/nativeflush/sid)           # debootstrap, in bootstrap.sh
-# Inside that tree: Wine's i386 side and the qemu-i386 that runs it.
-set(NATIVEFLUSH_SID_WINE_I386 /usr/lib/i386-linux-gnu/wine/wine)               # wine32:i386
-set(NATIVEFLUSH_SID_WINESERVER_I386 /usr/lib/i386-linux-gnu/wine/wineserver)   # wine32:i386
-set(NATIVEFLUSH_SID_QEMU_I386 /usr/bin/qemu-i386)                               # qemu-user
+# The Debian 13 tree (its release and packages pinned in scripts/bootstrap.sh),
+# for what Debian 12 lacks; scripts/build.sh has bootstrap.sh make it. It lives
+# outside the checkout, so that every clone reuses it.
+set(NATIVEFLUSH_TREE /var/cache/nativeflush/trixie)            # debootstrap, in bootstrap.sh
+# Inside that tree: Wine's i386 side and the qemu-i386 that runs it where the
+# kernel cannot.
+set(NATIVEFLUSH_TREE_WINE_I386 /usr/lib/wine/wine)                 # wine32:i386
+set(NATIVEFLUSH_TREE_WINESERVER_I386 /usr/lib/wine/wineserver)     # wine32:i386
+set(NATIVEFLUSH_TREE_QEMU_I386 /usr/bin/qemu-i386)                 # qemu-user
 # HotSpot 25, and the tree's own dynamic loader, which starts it on the host
 # with the tree's libraries.
-set(NATIVEFLUSH_SID_JDK /usr/lib/jvm/java-25-openjdk-amd64)                     # openjdk-25-jre-headless
-set(NATIVEFLUSH_SID_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)      # libc6
+set(NATIVEFLUSH_TREE_JDK25 /usr/lib/jvm/java-25-openjdk-amd64)     # openjdk-25-jre-headless
+set(NATIVEFLUSH_TREE_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)  # libc6
+# An i386 program of this machine's (libc6-i386, from gcc-multilib), run once
+# per configure to learn whether the kernel runs i386 code itself.
+set(NATIVEFLUSH_I386_PROBE /usr/lib32/ld-linux.so.2)
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 
@@ -61,3 +65,9 @@ function(nativeflush_require path)
     message(FATAL_ERROR "${path} is missing; run scripts/bootstrap.sh as root to install it")
   endif()
 endfunction()
+
+# cmake -D print=NAME -P cmake/externals.cmake prints the value of NAME, for
+# the scripts.
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE AND DEFINED print)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${${print}}")
+endif()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
-#   scripts/bootstrap.sh                 the packages of this machine
-#   scripts/bootstrap.sh --sid-tree DIR  also DIR, a Debian unstable tree for the tests
+#   scripts/bootstrap.sh             the packages of this machine
+#   scripts/bootstrap.sh --tree DIR  also DIR, the Debian 13 tree below
 set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
@@ -23,12 +23,20 @@ PACKAGES=(
   python3 python3-macholib binutils file strace util-linux debootstrap
 )
 
-# A Debian unstable tree, for tests that need what Debian 12 lacks: a JDK
-# newer than 17, and a Wine whose i386 side runs under qemu-i386 (the win32
-# DLL's tests; this kernel runs no 32-bit code itself). Recommends would add
-# a desktop's worth of packages.
-SID_MIRROR=http://deb.debian.org/debian
-SID_PACKAGES=(openjdk-25-jre-headless qemu-user wine32:i386)
+# A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, and an
+# i386 Wine that runs under qemu-i386 (the win32 DLL's tests, where the kernel
+# runs no 32-bit code itself). Its release and the versions the suite was last
+# run with are pinned here, and only here: a version the archive still has is
+# installed as it is; where the archive has moved on (a point release), the
+# current one is, and every run says which packages differ. Recommends would
+# add a desktop's worth of packages.
+TREE_RELEASE=trixie
+TREE_MIRROR=http://deb.debian.org/debian
+TREE_PACKAGES=(
+  openjdk-25-jre-headless=25.0.5+8-1~deb13u1
+  qemu-user=1:10.0.13+ds-0+deb13u1
+  wine32:i386=10.0~repack-6
+)
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
@@ -52,54 +60,83 @@ install_packages() {
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Makes the unstable tree at $1, or completes it. Each stage leaves a marker
-# when it is done: a tree without the first was cut short and is made again
-# from nothing; the second lists the packages installed, so that a change to
-# SID_PACKAGES installs what is new. Everything that mounts (debootstrap,
+# Makes the tree at $1, or completes it. Each stage leaves a marker when it
+# is done: a tree without the first was cut short and is made again from
+# nothing; the second lists the packages installed, so that a change to
+# TREE_PACKAGES installs what is new. Everything that mounts (debootstrap,
 # dpkg scripts) runs in a mount namespace of its own, so an interrupted run
 # leaves nothing mounted.
-make_sid_tree() {
+make_tree() {
   local tree=$1 log=$1.log
   local base=$tree/.nativeflush-base packages=$tree/.nativeflush-packages
-  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "bootstrap: the Debian unstable tree $tree is missing or incomplete; run as root to make it" >&2
-    exit 1
+  if [ "$(cat "$packages" 2>/dev/null)" != "${TREE_PACKAGES[*]}" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "bootstrap: the Debian $TREE_RELEASE tree $tree is missing or incomplete; run as root to make it" >&2
+      exit 1
+    fi
+    mkdir -p "$(dirname "$tree")"
+    exec 9>"$tree.lock"
+    flock 9  # another run may be making it right now
+    [ "$(cat "$packages" 2>/dev/null)" = "${TREE_PACKAGES[*]}" ] || install_tree "$tree" "$log"
+    exec 9>&-
   fi
-  mkdir -p "$(dirname "$tree")"
-  exec 9>"$tree.lock"
-  flock 9  # another run may be making it right now
-  [ "$(cat "$packages" 2>/dev/null)" = "${SID_PACKAGES[*]}" ] && return 0
+  check_tree_versions "$tree"
+}
+
+install_tree() {
+  local tree=$1 log=$2
+  local base=$tree/.nativeflush-base packages=$tree/.nativeflush-packages
   if [ ! -f "$base" ]; then
     if findmnt -rno TARGET | grep -q "^$tree/"; then
       echo "bootstrap: something is mounted under $tree; unmount it, then run again" >&2
       exit 1
     fi
     rm -rf --one-file-system "$tree"
-    echo "bootstrap: making the Debian unstable tree $tree (a few minutes; log in $log)" >&2
-    if ! unshare --mount debootstrap --variant=minbase sid "$tree" "$SID_MIRROR" > "$log" 2>&1; then
-      echo "bootstrap: cannot make the Debian unstable tree $tree: debootstrap of sid from $SID_MIRROR failed (no network to the archive?); the end of $log:" >&2
+    echo "bootstrap: making the Debian $TREE_RELEASE tree $tree (a few minutes; log in $log)" >&2
+    if ! unshare --mount debootstrap --variant=minbase "$TREE_RELEASE" "$tree" "$TREE_MIRROR" > "$log" 2>&1; then
+      echo "bootstrap: cannot make the Debian $TREE_RELEASE tree $tree: debootstrap from $TREE_MIRROR failed (no network to the archive?); the end of $log:" >&2
       tail -n 5 "$log" >&2
       exit 1
     fi
     touch "$base"
   fi
   local in_tree=(unshare --mount --pid --fork --mount-proc="$tree/proc" chroot "$tree" env DEBIAN_FRONTEND=noninteractive)
-  # The archive's unstable Release file may be past its Valid-Until date.
-  if ! "${in_tree[@]}" dpkg --add-architecture i386 ||
-     ! "${in_tree[@]}" apt-get -o Acquire::Check-Valid-Until=false update >> "$log" 2>&1 ||
-     ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${SID_PACKAGES[@]}" >> "$log" 2>&1; then
-    echo "bootstrap: cannot install ${SID_PACKAGES[*]} in the Debian unstable tree $tree from $SID_MIRROR; the end of $log:" >&2
+  local arch entry names=()
+  for entry in "${TREE_PACKAGES[@]}"; do names+=("${entry%%=*}"); done
+  for arch in $(printf '%s\n' "${names[@]}" | sed -n 's/^.*://p' | sort -u); do
+    "${in_tree[@]}" dpkg --add-architecture "$arch"
+  done
+  if ! "${in_tree[@]}" apt-get update >> "$log" 2>&1; then
+    echo "bootstrap: cannot read the package lists of $TREE_RELEASE from $TREE_MIRROR into $tree; the end of $log:" >&2
+    tail -n 5 "$log" >&2
+    exit 1
+  fi
+  # The pinned versions first; the archive's current ones if it has moved on.
+  if ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${TREE_PACKAGES[@]}" >> "$log" 2>&1 &&
+     ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${names[@]}" >> "$log" 2>&1; then
+    echo "bootstrap: cannot install ${names[*]} in the Debian $TREE_RELEASE tree $tree from $TREE_MIRROR; the end of $log:" >&2
     tail -n 5 "$log" >&2
     exit 1
   fi
   "${in_tree[@]}" apt-get clean
-  echo "${SID_PACKAGES[*]}" > "$packages"
+  echo "${TREE_PACKAGES[*]}" > "$packages"
+}
+
+# Says which of the tree's packages differ from the pinned versions: the
+# suite's results then come from versions it was not last run with.
+check_tree_versions() {
+  local tree=$1 entry name installed
+  for entry in "${TREE_PACKAGES[@]}"; do
+    name=${entry%%=*}
+    installed=$(dpkg-query --admindir="$tree/var/lib/dpkg" -W -f='${Version}' "$name" 2>/dev/null || true)
+    [ "$installed" = "${entry#*=}" ] ||
+      echo "bootstrap: NOTE: the tree $tree holds $name ${installed:-(not installed)}; the suite was last run with ${entry#*=} (TREE_PACKAGES in $0)" >&2
+  done
 }
 
 install_packages
 case "${1:-}" in
   "") ;;
-  --sid-tree) make_sid_tree "${2:?bootstrap: --sid-tree needs a directory}" ;;
-  *) echo "usage: $0 [--sid-tree DIR]" >&2; exit 2 ;;
+  --tree) make_tree "${2:?bootstrap: --tree needs a directory}" ;;
+  *) echo "usage: $0 [--tree DIR]" >&2; exit 2 ;;
 esac

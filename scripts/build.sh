@@ -6,7 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The packages (cmake among them), then the Debian 13 tree that some
+# deliverables and tests need.
 scripts/bootstrap.sh
+scripts/bootstrap.sh --tree "$(cmake -D print=NATIVEFLUSH_TREE -P cmake/externals.cmake)"
 
 # preset <TAB> target <TAB> file <TAB> exported name, one line per deliverable
 mapfile -t entries < <(cmake -P cmake/list-deliverables.cmake)

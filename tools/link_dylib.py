@@ -25,19 +25,21 @@ The file it writes (file offset = vm address; each segment starts on a page):
   __LINKEDIT r--  symbol table: locals, then the one export, then the imports
                   (library ordinal 1); indirect symbol table; string table
   Load commands: LC_SEGMENT x3, LC_ID_DYLIB (the file name and the two
-  versions given), LC_LOAD_DYLIB
-  /usr/lib/libSystem.B.dylib, LC_SYMTAB, LC_DYSYMTAB, LC_UUID (an MD5 of the
-  file). No relocations: the code is position-independent and the only
+  versions given), LC_LOAD_DYLIB /usr/lib/libSystem.B.dylib, LC_SYMTAB,
+  LC_DYSYMTAB, LC_VERSION_MIN_MACOSX (the minimum given, as Apple's linker
+  writes it; dyld versions older than the command skip it), LC_UUID (an MD5
+  of the file). No relocations: the code is position-independent and the only
   pointers are the ones dyld binds.
 
 usage: link_dylib.py --export SYMBOL [--import SYMBOL]...
                      --current-version X[.Y[.Z]] --compatibility-version X[.Y[.Z]]
-                     -o OUTPUT OBJECT...
+                     --macos-version-min X[.Y[.Z]] -o OUTPUT OBJECT...
   --export  the one symbol to export; every other defined symbol becomes local
   --import  a symbol that libSystem may provide; no other may stay undefined
   --current-version, --compatibility-version  the dylib's own, in LC_ID_DYLIB;
             dyld refuses to load it for a program linked against a later
             compatibility version
+  --macos-version-min  the oldest Mac OS X it is for, in LC_VERSION_MIN_MACOSX
 """
 import argparse
 import hashlib
@@ -211,7 +213,7 @@ def load_command_sizes(install_name, text_section_count):
         SEGMENT_SIZE,                                      # __LINKEDIT
         align(24 + len(install_name) + 1, 4),              # LC_ID_DYLIB
         align(24 + len(LIBSYSTEM) + 1, 4),                 # LC_LOAD_DYLIB
-        24, 80, 24,                                        # LC_SYMTAB, LC_DYSYMTAB, LC_UUID
+        24, 80, 16, 24,  # LC_SYMTAB, LC_DYSYMTAB, LC_VERSION_MIN_MACOSX, LC_UUID
     ]
 
 
@@ -390,7 +392,7 @@ def string_table(table):
     return bytes(strings.ljust(align(len(strings), 4), b"\0")), offsets
 
 
-def write_load_commands(out, layout, install_name, versions, table, imports, linkedit):
+def write_load_commands(out, layout, install_name, versions, minimum, table, imports, linkedit):
     sections, text_end, data_end = layout["sections"], layout["text_end"], layout["data_end"]
     r_x, rw_, r__ = 5, 3, 1
     commands = bytearray()
@@ -410,6 +412,9 @@ def write_load_commands(out, layout, install_name, versions, table, imports, lin
     nlocal = len(table) - 1 - len(imports)
     commands += struct.pack("<20I", LC_DYSYMTAB, 80, 0, nlocal, nlocal, 1, nlocal + 1, len(imports),
                             0, 0, 0, 0, 0, 0, linkedit["indirectoff"], len(imports), 0, 0, 0, 0)
+    # Built without an SDK: the SDK field names the minimum, as building
+    # against that release's SDK would.
+    commands += struct.pack("<4I", LC_VERSION_MIN_MACOSX, 16, minimum, minimum)
     commands += struct.pack("<2I", LC_UUID, 24) + bytes(16)  # filled in last, from the content
     assert len(commands) == layout["commands_size"]
     flags = MH_NOUNDEFS | MH_DYLDLINK | MH_TWOLEVEL | MH_NO_REEXPORTED_DYLIBS
@@ -454,7 +459,7 @@ def write_uuid(out, offset):
 
 # --- Driver ------------------------------------------------------------------
 
-def link(paths, export, allowed_imports, versions, output):
+def link(paths, export, allowed_imports, versions, minimum, output):
     objects = []
     for path in paths:
         try:
@@ -474,7 +479,7 @@ def link(paths, export, allowed_imports, versions, output):
                 "size": stroff + len(strings) - symoff}
 
     out = bytearray(stroff + len(strings))  # the non-lazy pointers stay zero until dyld binds them
-    uuid_offset = write_load_commands(out, layout, install_name, versions, table, imports, linkedit)
+    uuid_offset = write_load_commands(out, layout, install_name, versions, minimum, table, imports, linkedit)
     write_sections(out, objects, layout, definitions)
     write_stubs(out, layout)
     write_symbol_table(out, symoff, table, string_offsets)
@@ -491,13 +496,15 @@ def main():
     parser.add_argument("--import", dest="imports", action="append", default=[])
     parser.add_argument("--current-version", required=True)
     parser.add_argument("--compatibility-version", required=True)
+    parser.add_argument("--macos-version-min", required=True)
     parser.add_argument("-o", dest="output", required=True)
     parser.add_argument("objects", nargs="+")
     args = parser.parse_args()
     try:
         versions = (packed_version("--current-version", args.current_version),
                     packed_version("--compatibility-version", args.compatibility_version))
-        link(args.objects, args.export, args.imports, versions, args.output)
+        minimum = packed_version("--macos-version-min", args.macos_version_min)
+        link(args.objects, args.export, args.imports, versions, minimum, args.output)
     except LinkError as error:
         print(f"link_dylib: {error}", file=sys.stderr)
         return 1

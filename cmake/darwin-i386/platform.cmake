@@ -2,7 +2,10 @@
 # own system headers in include/, clang for the objects and tools/link_dylib.py
 # for the dylib. Read by the mac32 toolchain and by the tests of the linker.
 
-set(NATIVEFLUSH_DARWIN_TARGET i386-apple-macosx10.5)
+# The oldest Mac OS X it is for: the compiler's target and the dylib's
+# LC_VERSION_MIN_MACOSX.
+set(NATIVEFLUSH_DARWIN_MACOS_MIN 10.5)
+set(NATIVEFLUSH_DARWIN_TARGET i386-apple-macosx${NATIVEFLUSH_DARWIN_MACOS_MIN})
 set(NATIVEFLUSH_DARWIN_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/include)
 get_filename_component(NATIVEFLUSH_DARWIN_LINKER ${CMAKE_CURRENT_LIST_DIR}/../../tools/link_dylib.py ABSOLUTE)
 

@@ -5,8 +5,8 @@ Prints what it found in a fixed form and compares it, line for line, with what
 the deliverable must be: its ELF class and machine, the one symbol it defines,
 what it needs from the dynamic loader, every symbol it leaves undefined, and
 its hardening: every import bound at load time, a read-only-after-relocation
-segment, and the GNU property note that marks its code for the processor's
-control-flow protection.
+segment, a stack that is not executable, and the GNU property note that marks
+its code for the processor's control-flow protection.
 
   check_elf.py READELF FILE CLASS MACHINE EXPORT PROPERTIES
 PROPERTIES is what readelf -n shows after "Properties:".
@@ -79,8 +79,12 @@ def found(tool, path):
             defined.append(name)
     dynamic = readelf(tool, "--dynamic", path)
     needed = [line.split("[")[1].rstrip("]") for line in dynamic.splitlines() if "(NEEDED)" in line]
-    segments = [line.split()[0] for line in readelf(tool, "--program-headers", path).splitlines()
-                if line.startswith("  ") and line.split()[0].isupper()]
+    headers = [line.split() for line in readelf(tool, "--program-headers", path).splitlines()
+               if line.startswith("  ") and line.split()[0].isupper()]
+    segments = [fields[0] for fields in headers]
+    # Type Offset VirtAddr PhysAddr FileSiz MemSiz Flg Align: a stack without
+    # the segment, or with E among its flags, is executable.
+    stack = [" ".join(fields[6:-1]) for fields in headers if fields[0] == "GNU_STACK"]
     return [
         f"class: {header_field(header, 'Class')}",
         f"machine: {header_field(header, 'Machine')}",
@@ -89,6 +93,7 @@ def found(tool, path):
         f"imports: {' '.join(sorted(imported))}",
         f"bind now: {dynamic_flags(dynamic)}",
         f"relro segment: {'GNU_RELRO' if 'GNU_RELRO' in segments else '(none)'}",
+        f"stack: {stack[0] if stack else '(no GNU_STACK segment)'}",
         # Not wide: a note's description on a line of its own.
         f"properties: {properties(readelf(tool, '--notes', path, wide=False))}",
     ]
@@ -104,6 +109,7 @@ def main():
         f"imports: {' '.join(IMPORTS)}",
         f"bind now: {BIND_NOW}",
         "relro segment: GNU_RELRO",
+        "stack: RW",
         f"properties: {notes}",
     ]
     return compare(path, expected, found(tool, path))

@@ -43,12 +43,14 @@ def expected_report(export, install_name, current, compatibility):
         f"dylib versions (llvm-objdump): current {current}, compatibility {compatibility}",
         # --dylibs-used lists the dylib's own id first.
         f"dylibs used (llvm-objdump): {install_name} {LIBSYSTEM}",
+        # Dyld versions from before the command skip it; later ones read it.
+        "minimum macOS (llvm-objdump): 10.5",
         f"indirect symbols (llvm-objdump): (__DATA,__nl_symbol_ptr) {' '.join(IMPORTS)}",
         f"defined externals (llvm-nm): {export}",
         f"undefined (llvm-nm): {' '.join(f'{name} (from libSystem)' for name in IMPORTS)}",
         "header (macholib): i386 dylib",
         "load commands (macholib): LC_SEGMENT LC_SEGMENT LC_SEGMENT LC_ID_DYLIB LC_LOAD_DYLIB "
-        "LC_SYMTAB LC_DYSYMTAB LC_UUID",
+        "LC_SYMTAB LC_DYSYMTAB LC_VERSION_MIN_MACOSX LC_UUID",
         f"loads (macholib): load_dylib {LIBSYSTEM}",
         f"defined externals (macholib): {export}",
         f"undefined (macholib): {' '.join(f'{name}@1' for name in IMPORTS)}",
@@ -116,7 +118,7 @@ def objdump_report(objdump, path, *options):
     headers = run(objdump, "--macho", "--private-headers", *options, path).splitlines()
     fields = headers[headers.index(next(l for l in headers if "magic" in l and "cputype" in l)) + 1].split()
     magic, cputype, cpusubtype, _, filetype, _, _, *flags = fields
-    segments, section_relocations, dysymtab, id_dylib = [], 0, {}, {}
+    segments, section_relocations, dysymtab, id_dylib, minimum = [], 0, {}, {}, None
     for block in load_command_blocks(objdump, path, *options):
         values = dict(block)
         if values.get("cmd") in ("LC_SEGMENT", "LC_SEGMENT_64"):
@@ -127,6 +129,10 @@ def objdump_report(objdump, path, *options):
         elif values.get("cmd") == "LC_ID_DYLIB":
             # "current version 1.0.0" and "compatibility version 1.0.0"
             id_dylib = {key: value.split()[-1] for key, value in block}
+        elif values.get("cmd") == "LC_VERSION_MIN_MACOSX":
+            minimum = values.get("version")
+        elif values.get("cmd") == "LC_BUILD_VERSION":
+            minimum = values.get("minos")
     dylib_id = run(objdump, "--macho", "--dylib-id", "--no-leading-headers", *options, path).split()
     used = [line.split()[0] for line in run(objdump, "--macho", "--dylibs-used", "--no-leading-headers", *options,
                                              path).splitlines() if line.strip()]
@@ -140,6 +146,7 @@ def objdump_report(objdump, path, *options):
         f"dylib versions (llvm-objdump): current {id_dylib.get('current')}, "
         f"compatibility {id_dylib.get('compatibility')}",
         f"dylibs used (llvm-objdump): {' '.join(used)}",
+        f"minimum macOS (llvm-objdump): {minimum}",
     ]
 
 
@@ -251,13 +258,6 @@ def signature_report(data, arch):
 def slice_report(objdump, nm, path, arch, data):
     """What one slice of a universal file holds."""
     option = f"--arch={arch}"
-    versions = {}
-    for block in load_command_blocks(objdump, path, option):
-        values = dict(block)
-        if values.get("cmd") == "LC_VERSION_MIN_MACOSX":
-            versions["minimum"] = values.get("version")
-        elif values.get("cmd") == "LC_BUILD_VERSION":
-            versions["minimum"] = values.get("minos")
     # Each row of the three bind tables ends with the library and the symbol.
     bound = []
     for line in run(objdump, "--macho", option, "--bind", "--lazy-bind", "--weak-bind", path).splitlines():
@@ -266,7 +266,6 @@ def slice_report(objdump, nm, path, arch, data):
     exports = [line.split()[1] for line in run(objdump, "--macho", option, "--exports-trie", path).splitlines()
                if line.startswith("0x")]
     report = objdump_report(objdump, path, option) + [
-        f"minimum macOS (llvm-objdump): {versions.get('minimum')}",
         f"exports trie (llvm-objdump): {' '.join(exports)}",
         f"bound (llvm-objdump): {' '.join(sorted(bound))}",
     ] + nm_report(nm, path, option) + [f"code signature (recomputed): {signature_report(data, arch)}"]

@@ -17,7 +17,7 @@ EXPECTED_RELOCATIONS = ("expected a pc-relative extern GENERIC_RELOC_VANILLA cal
 # (what, objects, message[, options]); {dir} is the object directory.
 # Relocation addresses depend on the compiler's code, so they are compared as
 # "0x?". Options come after VERSIONS, so they override them.
-VERSIONS = ["--current-version=1.0.0", "--compatibility-version=1.0.0"]
+VERSIONS = ["--current-version=1.0.0", "--compatibility-version=1.0.0", "--macos-version-min=10.5"]
 CASES = [
     ("the deliverable's own objects", ["force_directories.o", "directory_ops.o"], None),
     ("absolute addresses from -mdynamic-no-pic", ["force_directories-no-pic.o", "directory_ops.o"],

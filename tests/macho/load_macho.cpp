@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "cases.h"
+#include "descriptors.h"
 #include "darwin_stand_ins.h"
 #include "stand_in_env.h"
 
@@ -500,5 +501,5 @@ int main(int argc, char** argv) {
   protect_segments(image);
 
   ForceDirectories force = reinterpret_cast<ForceDirectories>(image.base + address);
-  return run_cases(force, argv[2], "\n", NEEDS_PROC_FLUSH_FAILURE | NEEDS_LONG_PATH_REFUSED) == 0 ? 0 : 1;
+  return run_cases_counting_descriptors(force, argv[2]) == 0 ? 0 : 1;
 }
