@@ -27,6 +27,8 @@ set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
+# MinGW's x86-64 import libraries, whose names serve arm64 test programs too.
+set(NATIVEFLUSH_MINGW_LIB_x86_64 /usr/x86_64-w64-mingw32/lib)   # g++-mingw-w64
 # Windows on ARM has no MinGW compiler in Debian 12: clang builds it against
 # MinGW's headers, which serve every architecture, and the LLVM tools make
 # its import libraries and version resource. lld 14 writes an export table
@@ -49,6 +51,13 @@ set(NATIVEFLUSH_TREE /var/cache/nativeflush/trixie)            # debootstrap, in
 set(NATIVEFLUSH_TREE_WINE_I386 /usr/lib/wine/wine)                 # wine32:i386
 set(NATIVEFLUSH_TREE_WINESERVER_I386 /usr/lib/wine/wineserver)     # wine32:i386
 set(NATIVEFLUSH_TREE_QEMU_I386 /usr/bin/qemu-i386)                 # qemu-user
+# Wine for Windows on ARM, in a Debian 12 tree of its own (why: see
+# scripts/bootstrap.sh): its arm64 loader and server, and the qemu-aarch64
+# that runs them.
+set(NATIVEFLUSH_WINE_ARM64_TREE /var/cache/nativeflush/bookworm-wine-arm64)  # debootstrap, in bootstrap.sh
+set(NATIVEFLUSH_WINE_ARM64_TREE_WINE /usr/lib/wine/wine64)              # wine64:arm64
+set(NATIVEFLUSH_WINE_ARM64_TREE_WINESERVER /usr/lib/wine/wineserver64)  # wine64:arm64
+set(NATIVEFLUSH_WINE_ARM64_TREE_QEMU /usr/bin/qemu-aarch64)             # qemu-user
 # HotSpot 25, and the tree's own dynamic loader, which starts it on the host
 # with the tree's libraries.
 set(NATIVEFLUSH_TREE_JDK25 /usr/lib/jvm/java-25-openjdk-amd64)     # openjdk-25-jre-headless
@@ -56,6 +65,8 @@ set(NATIVEFLUSH_TREE_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)  # l
 # An i386 program of this machine's (libc6-i386, from gcc-multilib), run once
 # per configure to learn whether the kernel runs i386 code itself.
 set(NATIVEFLUSH_I386_PROBE /usr/lib32/ld-linux.so.2)
+# The same for arm64 (libc6:arm64, from libc6-dev:arm64).
+set(NATIVEFLUSH_AARCH64_PROBE /lib/ld-linux-aarch64.so.1)
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 

@@ -3,6 +3,7 @@
 # This is the only place packages are named. Idempotent: installs only what is missing.
 #   scripts/bootstrap.sh             the packages of this machine
 #   scripts/bootstrap.sh --tree DIR  also DIR, the Debian 13 tree below
+#   scripts/bootstrap.sh --wine-arm64-tree DIR  also DIR, the tree of Wine for Windows on ARM
 set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
@@ -36,6 +37,16 @@ TREE_PACKAGES=(
   openjdk-25-jre-headless=25.0.5+8-1~deb13u1
   qemu-user=1:10.0.13+ds-0+deb13u1
   wine32:i386=10.0~repack-6
+)
+
+# Wine for Windows on ARM, in a Debian 12 tree of its own: trixie's arm64
+# Wine 10 crashes under qemu-aarch64 in every process it starts (a nested
+# fault on the signal stack), and Debian 12's wine64:arm64 cannot be
+# installed beside this machine's wine64.
+WINE_ARM64_TREE_RELEASE=bookworm
+WINE_ARM64_TREE_PACKAGES=(
+  qemu-user=1:7.2+dfsg-7+deb12u18+b3
+  wine64:arm64=8.0~repack-4
 )
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
@@ -138,5 +149,8 @@ install_packages
 case "${1:-}" in
   "") ;;
   --tree) make_tree "${2:?bootstrap: --tree needs a directory}" ;;
-  *) echo "usage: $0 [--tree DIR]" >&2; exit 2 ;;
+  --wine-arm64-tree)
+    TREE_RELEASE=$WINE_ARM64_TREE_RELEASE TREE_PACKAGES=("${WINE_ARM64_TREE_PACKAGES[@]}")
+    make_tree "${2:?bootstrap: --wine-arm64-tree needs a directory}" ;;
+  *) echo "usage: $0 [--tree DIR | --wine-arm64-tree DIR]" >&2; exit 2 ;;
 esac

@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 # deliverables and tests need.
 scripts/bootstrap.sh
 scripts/bootstrap.sh --tree "$(cmake -D print=NATIVEFLUSH_TREE -P cmake/externals.cmake)"
+scripts/bootstrap.sh --wine-arm64-tree "$(cmake -D print=NATIVEFLUSH_WINE_ARM64_TREE -P cmake/externals.cmake)"
 
 # preset <TAB> target <TAB> file <TAB> exported name, one line per deliverable
 mapfile -t entries < <(cmake -P cmake/list-deliverables.cmake)
