@@ -48,13 +48,30 @@ static FILE* __cdecl iob(unsigned index) { return &__iob_func()[index]; }
 extern "C" {
 FILE* (__cdecl* __imp___acrt_iob_func)(unsigned) = iob;
 
-// snprintf, as stdio.h defines it without MinGW's own printf. Wine 8's
-// msvcrt is Linux code, which reads a va_list in Linux's layout, not in
-// Windows' (a pointer to the arguments), so the arguments go to it one by
-// one: the first four, of pointer size, as every caller here passes.
-int __cdecl __ms_vsnprintf(char* buffer, size_t size, const char* format, va_list arguments) {
-  void* const* words = reinterpret_cast<void* const*>(arguments);
-  return _snprintf(buffer, size, format, words[0], words[1], words[2], words[3]);
+// Wine 8's msvcrt is Linux code, which reads a va_list in Linux's layout, not
+// in Windows' (a pointer to the arguments), so a va_list cannot be handed to
+// it: the arguments go to _snprintf one by one instead, the first eight, of
+// pointer size, as every caller here passes.
+static int format(char* buffer, size_t size, const char* format, va_list arguments) {
+  void* const* w = reinterpret_cast<void* const*>(arguments);
+  return _snprintf(buffer, size, format, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+}
+
+// snprintf, as stdio.h defines it without MinGW's own printf.
+int __cdecl __ms_vsnprintf(char* buffer, size_t size, const char* format_string, va_list arguments) {
+  return format(buffer, size, format_string, arguments);
+}
+
+// Each line in one write: msvcrt's own fprintf writes an unbuffered stream
+// piece by piece, each piece a WriteFile, which Wine's relay trace would
+// then split.
+int __cdecl fprintf(FILE* file, const char* format_string, ...) {
+  char line[1024] = "";  // under a page: no stack probe, which lld would need from libgcc
+  va_list arguments;
+  va_start(arguments, format_string);
+  const int length = format(line, sizeof line - 1, format_string, arguments);
+  va_end(arguments);
+  return fputs(line, file) < 0 ? -1 : length;
 }
 
 void mainCRTStartup() {
