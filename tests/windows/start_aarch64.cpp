@@ -1,6 +1,7 @@
 // Start-up code for the arm64 Windows harness, in place of the MinGW C
-// runtime that Debian 12 lacks for arm64: thread_local, the static
-// constructors, main's arguments, and msvcrt's exit, which flushes stdio.
+// runtime that Debian 12 lacks for arm64. Wine 8's arm64 DLLs are Linux code:
+// to it x18, where Windows keeps the thread's TEB, is an ordinary register,
+// and a va_list has Linux's layout, not Windows' (a pointer to the arguments).
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,15 +9,23 @@
 
 int main(int argc, char** argv);
 
-extern "C" {
-struct StartupInfo { int new_mode; };
-int __cdecl __getmainargs(int* argc, char*** argv, char*** env, int expand_wildcards, StartupInfo* info);
+// stdio.h's stdout and stderr call __acrt_iob_func, which msvcrt.dll lacks.
+static FILE* __cdecl iob(unsigned index) { return &__iob_func()[index]; }
 
-// thread_local, emulated (-femulated-tls): Wine 8's DLLs are Linux code, to
-// which x18 is an ordinary register, so it may come back from any call into
-// Wine changed, and native TLS finds the thread's block through x18, where
-// Windows keeps the thread's TEB. Each variable gets a TLS slot, allocated
-// on first use, holding the thread's copy.
+// No va_list goes to Wine's msvcrt: the first eight arguments go one by one,
+// each of pointer size, as every caller here passes them.
+static int format(char* buffer, size_t size, const char* format, va_list arguments) {
+  void* const* w = reinterpret_cast<void* const*>(arguments);
+  return _snprintf(buffer, size, format, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+}
+
+extern "C" {
+int __cdecl __getmainargs(int* argc, char*** argv, char*** env, int expand_wildcards, int* new_mode);
+extern void (*__CTOR_LIST__[])();  // -1, the constructors, 0: made by lld
+FILE* (__cdecl* __imp___acrt_iob_func)(unsigned) = iob;
+
+// thread_local, emulated (-femulated-tls) in TLS slots, since native TLS
+// finds the thread's block through x18, which a call into Wine may change.
 struct EmulatedTls {
   size_t size, align;
   DWORD_PTR slot;  // the TLS index plus one; 0 until allocated
@@ -37,36 +46,14 @@ void* __emutls_get_address(EmulatedTls* variable) {
   return copy;
 }
 
-// -1, the constructors, 0: lld makes the list from the .ctors sections.
-extern void (*__CTOR_LIST__[])();
-}
-
-// stdio.h's stdout and stderr call __acrt_iob_func, which msvcrt.dll lacks;
-// MinGW's runtime makes it from __iob_func, as this does.
-static FILE* __cdecl iob(unsigned index) { return &__iob_func()[index]; }
-
-extern "C" {
-FILE* (__cdecl* __imp___acrt_iob_func)(unsigned) = iob;
-
-// Wine 8's msvcrt is Linux code, which reads a va_list in Linux's layout, not
-// in Windows' (a pointer to the arguments), so a va_list cannot be handed to
-// it: the arguments go to _snprintf one by one instead, the first eight, of
-// pointer size, as every caller here passes.
-static int format(char* buffer, size_t size, const char* format, va_list arguments) {
-  void* const* w = reinterpret_cast<void* const*>(arguments);
-  return _snprintf(buffer, size, format, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-}
-
-// snprintf, as stdio.h defines it without MinGW's own printf.
 int __cdecl __ms_vsnprintf(char* buffer, size_t size, const char* format_string, va_list arguments) {
   return format(buffer, size, format_string, arguments);
 }
 
-// Each line in one write: msvcrt's own fprintf writes an unbuffered stream
-// piece by piece, each piece a WriteFile, which Wine's relay trace would
-// then split.
+// Each line in one write: msvcrt's fprintf writes an unbuffered stream piece
+// by piece, and Wine's relay trace would split the line between the pieces.
 int __cdecl fprintf(FILE* file, const char* format_string, ...) {
-  char line[1024] = "";  // under a page: no stack probe, which lld would need from libgcc
+  char line[1024] = "";  // under a page, so no stack probe is needed
   va_list arguments;
   va_start(arguments, format_string);
   const int length = format(line, sizeof line - 1, format_string, arguments);
@@ -75,15 +62,11 @@ int __cdecl fprintf(FILE* file, const char* format_string, ...) {
 }
 
 void mainCRTStartup() {
-  int argc;
-  char** argv;
-  char** env;
-  StartupInfo info = {0};
-  __getmainargs(&argc, &argv, &env, 0, &info);
-  // Unbuffered, as a C runtime's stderr is: the relay check reads the
-  // harness's lines in order with Wine's trace.
-  setvbuf(stderr, nullptr, _IONBF, 0);
+  int argc, new_mode = 0;
+  char **argv, **env;
+  __getmainargs(&argc, &argv, &env, 0, &new_mode);
+  setvbuf(stderr, nullptr, _IONBF, 0);  // as a C runtime's is, so lines keep their order with the trace
   for (void (**constructor)() = __CTOR_LIST__ + 1; *constructor != nullptr; ++constructor) (*constructor)();
-  exit(main(argc, argv));
+  exit(main(argc, argv));  // msvcrt's exit flushes stdio
 }
 }
