@@ -6,7 +6,7 @@ set(NATIVEFLUSH_JNI_NAME Java_org_movrek_filesystem_DurableDiskSession_forceDire
 
 # One entry per deliverable, keyed by its CMake preset:
 #   target description; directory-operations family; file name; name in the export table
-set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 linuxppc64le linuxarm32 linuxs390x linuxriscv64 mac32 mac64 win64 win32)
+set(NATIVEFLUSH_DELIVERABLES linux64 linux32 linuxarm64 linuxppc64le linuxarm32 linuxs390x linuxriscv64 mac32 mac64 win64 win32 winarm64)
 set(NATIVEFLUSH_DELIVERABLE_linux64 "Linux x86-64;posix;libnativeflush_linux64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linux32 "Linux i386;posix;libnativeflush_linux32.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_linuxarm64 "Linux AArch64;posix;libnativeflush_linuxarm64.so;${NATIVEFLUSH_JNI_NAME}")
@@ -16,6 +16,7 @@ set(NATIVEFLUSH_DELIVERABLE_linuxs390x "Linux s390x;posix;libnativeflush_linuxs3
 set(NATIVEFLUSH_DELIVERABLE_linuxriscv64 "Linux riscv64;posix;libnativeflush_linuxriscv64.so;${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_mac32 "Mac OS X i386;posix;libnativeflush_mac32.dylib;_${NATIVEFLUSH_JNI_NAME}")
 set(NATIVEFLUSH_DELIVERABLE_win64 "Windows x86-64;windows;nativeflush_win64.dll;${NATIVEFLUSH_JNI_NAME}")
+set(NATIVEFLUSH_DELIVERABLE_winarm64 "Windows AArch64;windows;nativeflush_winarm64.dll;${NATIVEFLUSH_JNI_NAME}")
 # stdcall on i386: the decorated name, with the 12 bytes of its three arguments.
 set(NATIVEFLUSH_DELIVERABLE_win32 "Windows i386;windows;nativeflush_win32.dll;_${NATIVEFLUSH_JNI_NAME}@12")
 # One universal file: an x86_64 and an arm64 slice, each exporting the name.
@@ -36,6 +37,7 @@ set(NATIVEFLUSH_JVM_mac32 "Mac OS X/i386")
 set(NATIVEFLUSH_JVM_mac64 "Mac OS X/x86_64" "Mac OS X/aarch64")
 set(NATIVEFLUSH_JVM_win64 Windows/amd64)
 set(NATIVEFLUSH_JVM_win32 Windows/x86)
+set(NATIVEFLUSH_JVM_winarm64 Windows/aarch64)
 
 # Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE,
 # _EXPORT, and gives its one-line description as <prefix>_DESCRIPTION.

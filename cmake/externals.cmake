@@ -33,6 +33,17 @@ set(NATIVEFLUSH_LLVM_LIPO /usr/lib/llvm-14/bin/llvm-lipo)      # llvm
 # MinGW-w64 cross compilers by target architecture: <prefix>-gcc, <prefix>-g++.
 set(NATIVEFLUSH_MINGW_x86_64 /usr/bin/x86_64-w64-mingw32)       # g++-mingw-w64
 set(NATIVEFLUSH_MINGW_i686 /usr/bin/i686-w64-mingw32)           # g++-mingw-w64
+# MinGW's x86-64 import libraries, whose names serve arm64 test programs too.
+set(NATIVEFLUSH_MINGW_LIB_x86_64 /usr/x86_64-w64-mingw32/lib)   # g++-mingw-w64
+# Windows on ARM has no MinGW compiler in Debian 12: clang builds it against
+# MinGW's headers, which serve every architecture, and the LLVM tools make
+# its import libraries and version resource. lld 14 writes an export table
+# with ordinal base 0 and an empty slot; lld 16 does not.
+set(NATIVEFLUSH_WINDOWS_AARCH64_TRIPLET aarch64-w64-mingw32)
+set(NATIVEFLUSH_MINGW_INCLUDE /usr/share/mingw-w64/include)     # mingw-w64-common
+set(NATIVEFLUSH_LLVM_DLLTOOL /usr/bin/llvm-dlltool)             # llvm
+set(NATIVEFLUSH_LLVM_WINDRES /usr/lib/llvm-14/bin/llvm-windres) # llvm-14
+set(NATIVEFLUSH_LLD_16 /usr/bin/ld.lld-16)                      # lld-16
 # Wine's 64-bit loader, called directly: /usr/bin/wine would pick the 32-bit one.
 set(NATIVEFLUSH_WINE64 /usr/lib/wine/wine64)                   # wine64
 set(NATIVEFLUSH_WINESERVER64 /usr/lib/wine/wineserver64)       # wine64
@@ -55,6 +66,13 @@ set(NATIVEFLUSH_PROGRAM_LINKER_riscv64 /usr/bin/riscv64-linux-gnu-ld)  # binutil
 set(NATIVEFLUSH_TREE_WINE_I386 /usr/lib/wine/wine)                 # wine32:i386
 set(NATIVEFLUSH_TREE_WINESERVER_I386 /usr/lib/wine/wineserver)     # wine32:i386
 set(NATIVEFLUSH_TREE_QEMU_I386 /usr/bin/qemu-i386)                 # qemu-user
+# Wine for Windows on ARM, in a Debian 12 tree of its own (why: see
+# scripts/bootstrap.sh): its arm64 loader and server, and the qemu-aarch64
+# that runs them.
+set(NATIVEFLUSH_WINE_ARM64_TREE /var/cache/nativeflush/bookworm-wine-arm64)  # debootstrap, in bootstrap.sh
+set(NATIVEFLUSH_WINE_ARM64_TREE_WINE /usr/lib/wine/wine64)              # wine64:arm64
+set(NATIVEFLUSH_WINE_ARM64_TREE_WINESERVER /usr/lib/wine/wineserver64)  # wine64:arm64
+set(NATIVEFLUSH_WINE_ARM64_TREE_QEMU /usr/bin/qemu-aarch64)             # qemu-user
 # HotSpot 25, and the tree's own dynamic loader, which starts it on the host
 # with the tree's libraries.
 set(NATIVEFLUSH_TREE_JDK25 /usr/lib/jvm/java-25-openjdk-amd64)     # openjdk-25-jre-headless
@@ -62,6 +80,8 @@ set(NATIVEFLUSH_TREE_LOADER /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2)  # l
 # An i386 program of this machine's (libc6-i386, from gcc-multilib), run once
 # per configure to learn whether the kernel runs i386 code itself.
 set(NATIVEFLUSH_I386_PROBE /usr/lib32/ld-linux.so.2)
+# The same for arm64 (libc6:arm64, from libc6-dev:arm64).
+set(NATIVEFLUSH_AARCH64_PROBE /lib/ld-linux-aarch64.so.1)
 # The crash experiment (scripts/durability.sh; bootstrap.sh --durability
 # installs these): the emulated machine, the kernel it boots (Debian 12's,
 # unpacked outside the checkout), the guest's shell and the archiver of its

@@ -2,8 +2,9 @@
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
 #   scripts/bootstrap.sh          the packages of this machine
-#   scripts/bootstrap.sh --trees  also the Debian 13 tree and the s390x root
-#                                 below, where cmake/externals.cmake names them
+#   scripts/bootstrap.sh --trees  also the Debian trees below (Debian 13's,
+#                                 the s390x root, Wine for Windows on ARM),
+#                                 where cmake/externals.cmake names them
 #   scripts/bootstrap.sh --durability DIR
 #                                 also the crash experiment's packages, and
 #                                 Debian 12's kernel unpacked into DIR
@@ -14,6 +15,8 @@ set -euo pipefail
 PACKAGES=(
   # compilers and linkers for the deliverables
   cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
+  # Windows on ARM: linked by lld 16, as lld 14's export table is wrong there
+  lld-16
   # the C libraries that clang builds ARM and POWER code against: Debian's
   # cross GCCs cannot be installed beside gcc-multilib
   libc6-dev:arm64 libc6-dev:ppc64el libc6-dev:armhf
@@ -71,6 +74,16 @@ S390X_PACKAGES=(
 # never installed: the host keeps its own kernel.
 DURABILITY_PACKAGES=(qemu-system-x86 busybox-static cpio e2fsprogs xfsprogs btrfs-progs)
 DURABILITY_KERNEL=linux-image-amd64
+
+# Wine for Windows on ARM, in a Debian 12 tree of its own: trixie's arm64
+# Wine 10 crashes under qemu-aarch64 in every process it starts (a nested
+# fault on the signal stack), and Debian 12's wine64:arm64 cannot be
+# installed beside this machine's wine64.
+WINE_ARM64_TREE_RELEASE=bookworm
+WINE_ARM64_TREE_PACKAGES=(
+  qemu-user=1:7.2+dfsg-7+deb12u18+b3
+  wine64:arm64=8.0~repack-4
+)
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 
@@ -244,7 +257,9 @@ case "${1:-}" in
   --trees)
     external() { cmake -D print="$1" -P "$(dirname "$0")/../cmake/externals.cmake"; }
     make_tree "$(external NATIVEFLUSH_TREE)"
-    make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)" ;;
+    make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)"
+    TREE_RELEASE=$WINE_ARM64_TREE_RELEASE TREE_PACKAGES=("${WINE_ARM64_TREE_PACKAGES[@]}")
+    make_tree "$(external NATIVEFLUSH_WINE_ARM64_TREE)" ;;
   --durability)
     install_packages "${DURABILITY_PACKAGES[@]}"
     unpack_kernel "${2:?bootstrap: --durability needs a directory}" ;;

@@ -1,4 +1,5 @@
-// Windows x86-64 has one calling convention, so the export is called as it is.
+// Windows x86-64 and AArch64 each have one calling convention, so the export
+// is called as it is.
 #include "call_export.h"
 
 ForceDirectories call_export(FARPROC symbol, const char*) {
