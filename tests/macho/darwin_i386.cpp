@@ -3,18 +3,12 @@
 // Darwin i386 keeps the stack pointer a multiple of 16, so on entry, with the
 // return address pushed, esp + 4 is. Then it jumps on to the shared body, with
 // the stack exactly as the dylib left it.
-#include <stdio.h>
-
 #include "darwin_stand_ins.h"
 
 extern "C" {
 __attribute__((regparm(1), noreturn, force_align_arg_pointer, visibility("hidden")))
 void darwin_stack_misaligned(int which) {
-  static const char* const names[] = {"open$UNIX2003", "fsync", "close", "printf"};
-  char what[128];
-  snprintf(what, sizeof what, "%s called with a stack not 16-byte aligned; Darwin i386 requires it at every call",
-           names[which]);
-  refuse_call(what);
+  refuse_misaligned_call(which, "i386");
 }
 void darwin_open_entry();
 void darwin_fsync_entry();

@@ -33,5 +33,8 @@ const char* last_borrowed_path();
 
 // Stops the harness: the dylib called a stand-in in a way Darwin would not take.
 [[noreturn]] void refuse_call(const char* what);
+// The same, for a call of DARWIN_STAND_INS[which] with the stack not 16-byte
+// aligned, as Darwin on `arch` requires at every call.
+[[noreturn]] void refuse_misaligned_call(int which, const char* arch);
 
 #endif

@@ -4,17 +4,11 @@
 // caller's stack: Darwin x86_64 keeps it 16-byte aligned at every call, so on
 // entry, with the return address pushed, rsp + 8 is. The check uses r11 alone,
 // which no argument travels in (al carries printf's vector register count).
-#include <stdio.h>
-
 #include "darwin_stand_ins.h"
 
 extern "C" {
 __attribute__((noreturn, visibility("hidden"))) void darwin_stack_misaligned(int which) {
-  static const char* const names[] = {"open", "fsync", "close", "printf"};
-  char what[128];
-  snprintf(what, sizeof what, "%s called with a stack not 16-byte aligned; Darwin x86_64 requires it at every call",
-           names[which]);
-  refuse_call(what);
+  refuse_misaligned_call(which, "x86_64");
 }
 void darwin_open_entry();
 void darwin_fsync_entry();

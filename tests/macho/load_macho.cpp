@@ -454,6 +454,13 @@ void refuse_call(const char* what) {
   _exit(3);
 }
 
+void refuse_misaligned_call(int which, const char* arch) {
+  char what[160];
+  snprintf(what, sizeof what, "%s called with a stack not 16-byte aligned; Darwin %s requires it at every call",
+           DARWIN_STAND_INS[which].name + 1, arch);  // the C name, without its leading underscore
+  refuse_call(what);
+}
+
 const char* last_borrowed_path() {
   for (int i = stand_in_event_count() - 1; i >= 0; --i)
     if (stand_in_events()[i].kind == EVENT_CHARS) return stand_in_events()[i].chars;
