@@ -10,15 +10,16 @@
 #   `readme.deliverables` compares file, os.name/os.arch and export with the
 #   row) and in nativeflushFile() there (`jvm.*` compares it with JVM), and
 #   its line in CHANGELOG.md.
-# A Linux one for a processor that has a Linux row already gets its build and
-# its abi, cases and jvm tests from the row alone. Beyond that, a new
+# A Linux one for a processor already built here (x86_64, i386, aarch64,
+# ppc64le, arm, s390x, riscv64) gets its build and its abi, cases and jvm
+# tests from the row alone. Beyond that, a new
 # - processor for Linux needs its row in cmake/externals.cmake (clang's
 #   target, root, linker, qemu, HotSpot), its packages in scripts/bootstrap.sh
-#   and its ELF facts (ELF_<ARCH>) in tests/CMakeLists.txt;
+#   and what its files must be (ELF_<ARCH>) in tests/CMakeLists.txt;
 # - family or toolchain needs its sources in native/ and native/CMakeLists.txt,
 #   or its file in cmake/toolchains/;
-# - Windows or Mac deliverable needs its tests in tests/windows/ or
-#   tests/macho/, which name each of today's deliverables.
+# - Windows or Mac deliverable needs its tests, which name each deliverable,
+#   in tests/windows/CMakeLists.txt or tests/macho/macho.cmake.
 #
 # The fields of a row:
 #   PLATFORM   what it runs on, in words: build.sh's listing, the DLL's description
@@ -29,7 +30,8 @@
 #   EXPORT     the one name in its export table
 #   JVM        the JVMs that load it, as "os.name/os.arch" the way HotSpot
 #              reports them, "Windows" standing for every "Windows ...": the
-#              jar's NativeflushLibrary picks its file by these
+#              jar's NativeflushLibrary picks its file by these, so each JVM
+#              is in one row only
 #   HARDENING  COMPILE and LINK options: what its format and processor allow
 #              without a new import; the ABI checks read each back (tests/abi/)
 
