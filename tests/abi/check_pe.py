@@ -1,131 +1,92 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the ABI of a Windows DLL deliverable from the file itself, with
-llvm-readobj and llvm-objdump.
+pefile, and llvm-objdump for the exported function's code.
 
 Prints what it found in a fixed form and compares it, line for line, with what
 the deliverable must be: its machine, that it is a DLL with no link
 timestamp, its one export, the functions it imports from each DLL, its DLL
-characteristics (the loader's hardening), its sections, and the version its
-VERSIONINFO resource gives, in numbers and in words. With --pops it
-also disassembles the exported function and requires every return in it to
-remove that many bytes of arguments (stdcall on i386).
+characteristics (the loader's hardening), the sections it must have and must
+not have, no section both writable and executable, and the version its
+VERSIONINFO resource gives, in numbers and in words. With --pops it also
+disassembles the exported function and requires every return in it to remove
+that many bytes of arguments (stdcall on i386).
 
-  check_pe.py READOBJ OBJDUMP FILE MACHINE EXPORT --characteristics NAMES
-              --sections NAMES --version X.Y.Z --product NAME
+  check_pe.py OBJDUMP FILE MACHINE EXPORT --characteristics NAMES
+              --has SECTIONS --lacks SECTIONS --version X.Y.Z --product NAME
               --description TEXT [--pops BYTES]
-NAMES are space-separated: IMAGE_DLL_CHARACTERISTICS_ names without that
-prefix, and section names as the section table holds them (8 bytes at most).
+NAMES are space-separated IMAGE_DLLCHARACTERISTICS_ names without that
+prefix; SECTIONS, section names, of which only the first 8 bytes count: an
+image's section table cuts longer names (.eh_frame is .eh_fram there) unless
+it keeps them in its string table.
 """
 import argparse
 import os
 import re
-import struct
 import subprocess
 import sys
 
-from readout import compare, field
+import pefile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from reporting import compare
 
 IMPORTS = "KERNEL32.dll: CloseHandle CreateFileA FlushFileBuffers; msvcrt.dll: printf"
 VERSION_STRINGS = ["FileDescription", "FileVersion", "OriginalFilename", "ProductName", "ProductVersion"]
+WRITE_AND_EXECUTE = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"] | \
+    pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
 
 
-def run(*command):
-    return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+def section_names(pe):
+    names = []
+    for section in pe.sections:
+        name = section.Name.rstrip(b"\0").decode()
+        if name.startswith("/") and name[1:].isdigit():  # "/4": offset 4 in the COFF string table
+            table = pe.FILE_HEADER.PointerToSymbolTable + 18 * pe.FILE_HEADER.NumberOfSymbols
+            name = pe.__data__[table + int(name[1:]):].split(b"\0")[0].decode()
+        names.append((name[:8], section.Characteristics))
+    return names
 
 
-def blocks(text, opening):
-    """The lines of each top-level `opening {` ... `}` block of llvm-readobj output."""
-    found, current = [], None
-    for line in text.splitlines():
-        if current is None and line == opening + " {":
-            current = []
-        elif current is not None and line == "}":
-            found.append(current)
-            current = None
-        elif current is not None:
-            current.append(line.strip())
-    return found
-
-
-def readobj_field(lines, name):
-    return field(lines, name, "llvm-readobj")
-
-
-def header(readobj, path):
-    """Machine, whether it is a DLL, link timestamp, preferred base address,
-    DLL characteristics."""
-    text = run(readobj, "--file-headers", path)
-    lines = text.splitlines()
-    characteristics = re.findall(r"IMAGE_DLL_CHARACTERISTICS_(\w+) \(", text)
-    return (readobj_field(lines, "Machine").split()[0], "IMAGE_FILE_DLL (0x2000)" in text,
-            readobj_field(lines, "TimeDateStamp").split("(")[-1].rstrip(")"),
-            int(readobj_field(lines, "ImageBase"), 16), " ".join(sorted(characteristics)) or "(none)")
-
-
-def sections(readobj, path):
-    # Each section block's "Name: .text (2E 74 ...)" line, in section table order.
-    return " ".join(re.findall(r"^ +Name: (\S+) \(", run(readobj, "--sections", path), re.M))
-
-
-def imports(readobj, path):
-    text = run(readobj, "--coff-imports", path)
-    tables = []
-    for kind in ("Import", "DelayImport"):
-        for block in blocks(text, kind):
-            names = sorted(line.split()[1] for line in block if line.startswith("Symbol:"))
-            tables.append(f"{'delayed ' if kind == 'DelayImport' else ''}{readobj_field(block, 'Name')}: {' '.join(names)}")
+def imports(pe):
+    tables = [f"{prefix}{entry.dll.decode()}: "
+              + " ".join(sorted(i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports))
+              for prefix, kind in (("", "DIRECTORY_ENTRY_IMPORT"), ("delayed ", "DIRECTORY_ENTRY_DELAY_IMPORT"))
+              for entry in getattr(pe, kind, [])]
     return "; ".join(sorted(tables))
 
 
-def exports(readobj, path):
-    # Every slot counts, named or not: an empty slot is an export too.
-    return [(readobj_field(block, "Name") if any(l.startswith("Name:") for l in block) else "(unnamed)",
-             int(readobj_field(block, "RVA"), 16))
-            for block in blocks(run(readobj, "--coff-exports", path), "Export")]
+def exports(pe):
+    """Every slot, named or not (an empty slot is an export too), and the RVA of the first."""
+    table = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    if table is None:
+        return [], None
+    names = {s.ordinal: s.name.decode() if s.name else "(unnamed)" for s in table.symbols}
+    base, count = table.struct.Base, table.struct.NumberOfFunctions
+    slots = [names.get(ordinal, "(unnamed)") for ordinal in range(base, base + count)]
+    return slots, table.symbols[0].address if table.symbols else None
 
 
-def version_info(readobj, path):
-    """The VERSIONINFO resource's fixed file and product versions, and its
-    strings, read from the data that llvm-readobj dumps in hex."""
-    text = run(readobj, "--coff-resources", path)
-    dump = re.search(r"Type: VERSIONINFO .*?Data \(\n(.*?)\n *\)", text, re.S)
-    if dump is None:
+def version_info(pe):
+    """The VERSIONINFO resource's fixed file and product versions, and its strings."""
+    if not getattr(pe, "VS_FIXEDFILEINFO", None):
         return "(none)", "(none)", {}
-    data = bytes.fromhex("".join(re.match(r" *[0-9A-F]+: ([0-9A-F ]+?) *\|", line).group(1)
-                                 for line in dump.group(1).splitlines()))
-
-    def node(offset):
-        # wLength, wValueLength, wType (1: text, counted in UTF-16 units), key,
-        # value and children, each 32-bit aligned.
-        length, value_length, is_text = struct.unpack_from("<3H", data, offset)
-        key_end = offset + 6
-        while data[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        key = data[offset + 6:key_end].decode("utf-16-le")
-        value_start = (key_end + 2 + 3) & ~3
-        value_end = value_start + value_length * (2 if is_text else 1)
-        children, child = [], (value_end + 3) & ~3
-        while child < offset + length:
-            children.append(node(child))
-            child = (child + children[-1][3] + 3) & ~3
-        return key, data[value_start:value_end], children, length
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    if fixed.Signature != 0xFEEF04BD:
+        return f"no VS_FIXEDFILEINFO (signature {fixed.Signature:#x})", "(none)", {}
 
     def dotted(high, low):
         return f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
 
-    _, fixed, children, _ = node(0)
-    signature, _, file_high, file_low, product_high, product_low = struct.unpack_from("<6I", fixed)
-    if signature != 0xFEEF04BD:
-        return f"no VS_FIXEDFILEINFO (signature {signature:#x})", "(none)", {}
-    strings = {key: value.decode("utf-16-le").rstrip("\0")
-               for block, _, tables, _ in children if block == "StringFileInfo"
-               for _, _, entries, _ in tables for key, value, _, _ in entries}
-    return dotted(file_high, file_low), dotted(product_high, product_low), strings
+    strings = {key.decode(): value.decode() for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+               for table in info.StringTable for key, value in table.entries.items()}
+    return (dotted(fixed.FileVersionMS, fixed.FileVersionLS), dotted(fixed.ProductVersionMS, fixed.ProductVersionLS),
+            strings)
 
 
 def pops(objdump, path, address):
     """The argument bytes each return of the function at address removes."""
-    text = run(objdump, "-d", "--no-show-raw-insn", path)
+    text = subprocess.run([objdump, "-d", "--no-show-raw-insn", path], check=True, capture_output=True,
+                          text=True).stdout
     function = re.search(rf"^0*{address:x} <[^>]*>:\n(.*?)(?:\n\n|\Z)", text, re.S | re.M)
     if function is None:
         return "no function at the export's address"
@@ -139,23 +100,21 @@ def pops(objdump, path, address):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("readobj", "objdump", "path", "machine", "export"):
+    for name in ("objdump", "path", "machine", "export"):
         parser.add_argument(name)
-    parser.add_argument("--characteristics", required=True)
-    parser.add_argument("--sections", required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--product", required=True)
-    parser.add_argument("--description", required=True)
+    for name in ("--characteristics", "--has", "--lacks", "--version", "--product", "--description"):
+        parser.add_argument(name, required=True)
     parser.add_argument("--pops")
     args = parser.parse_args()
-    readobj, objdump, path = args.readobj, args.objdump, args.path
+    path = args.path
     if not os.path.isfile(path):
         print(f"{path}: no such file; scripts/build.sh makes it", file=sys.stderr)
         return 1
-    found_machine, dll, timestamp, image_base, characteristics = header(readobj, path)
+    pe = pefile.PE(path)
     # The resource's numbers have four parts where the project version has three.
     fixed_version = ".".join((args.version.split(".") + ["0"] * 4)[:4])
-    table = exports(readobj, path)
+    sections = dict(section_names(pe))
+    has, lacks = args.has.split(), args.lacks.split()
     expected = [
         f"machine: {args.machine}",
         "dll: yes",
@@ -163,7 +122,8 @@ def main():
         f"exports: {args.export}",
         f"imports: {IMPORTS}",
         f"dll characteristics: {args.characteristics}",
-        f"sections: {args.sections}",
+    ] + [f"section {name}: present" for name in has] + [f"section {name}: absent" for name in lacks] + [
+        "writable and executable sections: (none)",
         f"fixed file version: {fixed_version}",
         f"fixed product version: {fixed_version}",
         f"FileDescription: {args.description}",
@@ -172,21 +132,26 @@ def main():
         f"ProductName: {args.product}",
         f"ProductVersion: {args.version}",
     ]
-    file_version, product_version, strings = version_info(readobj, path)
+    characteristics = [name[len("IMAGE_DLLCHARACTERISTICS_"):] for name, bit in pefile.dll_characteristics
+                       if pe.OPTIONAL_HEADER.DllCharacteristics & bit]
+    slots, first = exports(pe)
+    file_version, product_version, strings = version_info(pe)
     actual = [
-        f"machine: {found_machine}",
-        f"dll: {'yes' if dll else 'no'}",
-        f"timestamp: {timestamp}",
-        f"exports: {' '.join(name for name, _ in table)}",
-        f"imports: {imports(readobj, path)}",
-        f"dll characteristics: {characteristics}",
-        f"sections: {sections(readobj, path)}",
+        f"machine: {pefile.MACHINE_TYPE.get(pe.FILE_HEADER.Machine, hex(pe.FILE_HEADER.Machine))}",
+        f"dll: {'yes' if pe.is_dll() else 'no'}",
+        f"timestamp: {pe.FILE_HEADER.TimeDateStamp:#x}",
+        f"exports: {' '.join(slots)}",
+        f"imports: {imports(pe)}",
+        f"dll characteristics: {' '.join(sorted(characteristics)) or '(none)'}",
+    ] + [f"section {name}: {'present' if name[:8] in sections else 'absent'}" for name in has + lacks] + [
+        "writable and executable sections: "
+        + (" ".join(n for n, c in sections.items() if c & WRITE_AND_EXECUTE == WRITE_AND_EXECUTE) or "(none)"),
         f"fixed file version: {file_version}",
         f"fixed product version: {product_version}",
     ] + [f"{key}: {strings.get(key, '(none)')}" for key in VERSION_STRINGS]
     if args.pops:
         expected.append(f"pops: {args.pops}")
-        actual.append(f"pops: {pops(objdump, path, image_base + table[0][1])}" if len(table) == 1
+        actual.append(f"pops: {pops(args.objdump, path, pe.OPTIONAL_HEADER.ImageBase + first)}" if len(slots) == 1
                       else "pops: (not one export)")
     return compare(path, expected, actual)
 
