@@ -53,6 +53,15 @@ def expected_facts(export, install_name, current, compatibility, macos):
     ]
 
 
+def read(path):
+    """The file's bytes and its headers, or a clear refusal."""
+    try:
+        with open(path, "rb") as f:
+            return f.read(), MachO(path)
+    except (OSError, ValueError) as error:
+        raise SystemExit(f"{path}: macholib cannot read it ({error}); expected a well-formed Mach-O dylib")
+
+
 def text(padded):
     return padded.rstrip(b"\0").decode()
 
@@ -141,10 +150,8 @@ def indirect(data, header, symbols):
 
 def main():
     path, export, current, compatibility = sys.argv[1:]
-    macho = MachO(path)
+    data, macho = read(path)
     header = macho.headers[0]
-    with open(path, "rb") as f:
-        data = f.read()
     expected = ["header: MH_MAGIC i386 CPU_SUBTYPE_I386_ALL dylib"] + expected_facts(
         export, os.path.basename(path), current, compatibility, "10.5") + [
         "segments: __TEXT r-x/r-x __DATA rw-/rw- __LINKEDIT r--/r--",

@@ -19,9 +19,8 @@ import subprocess
 import sys
 
 from macholib import mach_o
-from macholib.MachO import MachO
 
-from check_mac32 import compare, expected_facts, facts, header_line, segments, text, undefined
+from check_mac32 import compare, expected_facts, facts, header_line, read, segments, text, undefined
 
 # Each slice: architecture, cputype and subtype as macholib names them, minimum macOS.
 SLICES = [("x86_64", "x86_64 CPU_SUBTYPE_X86_64_ALL", "10.9"), ("arm64", "ARM64 CPU_SUBTYPE_ARM64_ALL", "11.0")]
@@ -111,9 +110,7 @@ def slice_report(tool, path, macho, header, arch, data):
 
 def main():
     tool, path, export, current, compatibility = sys.argv[1:]
-    with open(path, "rb") as f:
-        data = f.read()
-    macho = MachO(path)
+    data, macho = read(path)
     expected = expected_report(export, os.path.basename(path), current, compatibility)
     headers = {mach_o.CPU_TYPE_NAMES.get(h.header.cputype, str(h.header.cputype)).lower(): h for h in macho.headers}
     actual = [f"architectures: {' '.join(headers)}"]
