@@ -1,23 +1,19 @@
 #!/usr/bin/python3
 """Checks the ABI of a Windows DLL deliverable from the file itself, with
-pefile, and llvm-objdump for the exported function's code.
-
-Prints what it found in a fixed form and compares it, line for line, with what
-the deliverable must be: its machine, that it is a DLL with no link
-timestamp, its one export, the functions it imports from each DLL, its DLL
-characteristics (the loader's hardening), the sections it must have and must
-not have, no section both writable and executable, and the version its
-VERSIONINFO resource gives, in numbers and in words. With --pops it also
-disassembles the exported function and requires every return in it to remove
-that many bytes of arguments (stdcall on i386).
+pefile: its machine, that it is a DLL with no link timestamp, its one export,
+the functions it imports from each DLL, its DLL characteristics (the loader's
+hardening), the sections it must have and must not have, no section both
+writable and executable, and the version its VERSIONINFO resource gives, in
+numbers and in words. With --pops, llvm-objdump disassembles the exported
+function, and every return in it must remove that many bytes of arguments
+(stdcall on i386).
 
   check_pe.py OBJDUMP FILE MACHINE EXPORT --characteristics NAMES
               --has SECTIONS --lacks SECTIONS --version X.Y.Z --product NAME
               --description TEXT [--pops BYTES]
-NAMES are space-separated IMAGE_DLLCHARACTERISTICS_ names without that
-prefix; SECTIONS, section names, of which only the first 8 bytes count: an
-image's section table cuts longer names (.eh_frame is .eh_fram there) unless
-it keeps them in its string table.
+NAMES are IMAGE_DLLCHARACTERISTICS_ names without that prefix. Of SECTIONS'
+names only 8 bytes count: an image's section table cuts longer ones
+(.eh_frame is .eh_fram there) unless its string table keeps them.
 """
 import argparse
 import os
@@ -31,39 +27,38 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from reporting import compare
 
 IMPORTS = "KERNEL32.dll: CloseHandle CreateFileA FlushFileBuffers; msvcrt.dll: printf"
-VERSION_STRINGS = ["FileDescription", "FileVersion", "OriginalFilename", "ProductName", "ProductVersion"]
-WRITE_AND_EXECUTE = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"] | \
+WRITE_EXECUTE = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"] | \
     pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
 
 
-def section_names(pe):
-    names = []
+def sections(pe):
+    """Each section's name, cut to 8 bytes, and its characteristics."""
+    found = {}
     for section in pe.sections:
         name = section.Name.rstrip(b"\0").decode()
-        if name.startswith("/") and name[1:].isdigit():  # "/4": offset 4 in the COFF string table
+        if re.fullmatch(r"/\d+", name):  # "/4": offset 4 in the COFF string table
             table = pe.FILE_HEADER.PointerToSymbolTable + 18 * pe.FILE_HEADER.NumberOfSymbols
             name = pe.__data__[table + int(name[1:]):].split(b"\0")[0].decode()
-        names.append((name[:8], section.Characteristics))
-    return names
+        found[name[:8]] = section.Characteristics
+    return found
 
 
 def imports(pe):
-    tables = [f"{prefix}{entry.dll.decode()}: "
-              + " ".join(sorted(i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports))
-              for prefix, kind in (("", "DIRECTORY_ENTRY_IMPORT"), ("delayed ", "DIRECTORY_ENTRY_DELAY_IMPORT"))
-              for entry in getattr(pe, kind, [])]
-    return "; ".join(sorted(tables))
+    return "; ".join(sorted(f"{prefix}{entry.dll.decode()}: " + " ".join(
+        sorted(i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports))
+        for prefix, kind in (("", "DIRECTORY_ENTRY_IMPORT"), ("delayed ", "DIRECTORY_ENTRY_DELAY_IMPORT"))
+        for entry in getattr(pe, kind, [])))
 
 
 def exports(pe):
-    """Every slot, named or not (an empty slot is an export too), and the RVA of the first."""
+    """Every slot from Base, named or not (an empty slot, which pefile skips,
+    is an export too), and the address of the first."""
     table = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
     if table is None:
         return [], None
     names = {s.ordinal: s.name.decode() if s.name else "(unnamed)" for s in table.symbols}
-    base, count = table.struct.Base, table.struct.NumberOfFunctions
-    slots = [names.get(ordinal, "(unnamed)") for ordinal in range(base, base + count)]
-    return slots, table.symbols[0].address if table.symbols else None
+    slots = range(table.struct.Base, table.struct.Base + table.struct.NumberOfFunctions)
+    return [names.get(ordinal, "(unnamed)") for ordinal in slots], table.symbols[0].address if table.symbols else 0
 
 
 def version_info(pe):
@@ -90,11 +85,8 @@ def pops(objdump, path, address):
     function = re.search(rf"^0*{address:x} <[^>]*>:\n(.*?)(?:\n\n|\Z)", text, re.S | re.M)
     if function is None:
         return "no function at the export's address"
-    popped = set()
-    for line in function.group(1).splitlines():
-        ret = re.search(r"\tret[lq]?\s*(?:\$(\w+))?\s*$", line)
-        if ret:
-            popped.add(str(int(ret.group(1), 0)) if ret.group(1) else "0")
+    popped = {str(int(operand, 0)) if operand else "0"
+              for operand in re.findall(r"\tret[lq]?\s*(?:\$(\w+))?\s*$", function.group(1), re.M)}
     return " ".join(sorted(popped, key=int)) or "no return found"
 
 
@@ -111,49 +103,34 @@ def main():
         print(f"{path}: no such file; scripts/build.sh makes it", file=sys.stderr)
         return 1
     pe = pefile.PE(path)
-    # The resource's numbers have four parts where the project version has three.
-    fixed_version = ".".join((args.version.split(".") + ["0"] * 4)[:4])
-    sections = dict(section_names(pe))
-    has, lacks = args.has.split(), args.lacks.split()
-    expected = [
-        f"machine: {args.machine}",
-        "dll: yes",
-        "timestamp: 0x0",
-        f"exports: {args.export}",
-        f"imports: {IMPORTS}",
-        f"dll characteristics: {args.characteristics}",
-    ] + [f"section {name}: present" for name in has] + [f"section {name}: absent" for name in lacks] + [
-        "writable and executable sections: (none)",
-        f"fixed file version: {fixed_version}",
-        f"fixed product version: {fixed_version}",
-        f"FileDescription: {args.description}",
-        f"FileVersion: {args.version}",
-        f"OriginalFilename: {os.path.basename(path)}",
-        f"ProductName: {args.product}",
-        f"ProductVersion: {args.version}",
-    ]
+    found = sections(pe)
     characteristics = [name[len("IMAGE_DLLCHARACTERISTICS_"):] for name, bit in pefile.dll_characteristics
                        if pe.OPTIONAL_HEADER.DllCharacteristics & bit]
     slots, first = exports(pe)
     file_version, product_version, strings = version_info(pe)
-    actual = [
-        f"machine: {pefile.MACHINE_TYPE.get(pe.FILE_HEADER.Machine, hex(pe.FILE_HEADER.Machine))}",
-        f"dll: {'yes' if pe.is_dll() else 'no'}",
-        f"timestamp: {pe.FILE_HEADER.TimeDateStamp:#x}",
-        f"exports: {' '.join(slots)}",
-        f"imports: {imports(pe)}",
-        f"dll characteristics: {' '.join(sorted(characteristics)) or '(none)'}",
-    ] + [f"section {name}: {'present' if name[:8] in sections else 'absent'}" for name in has + lacks] + [
-        "writable and executable sections: "
-        + (" ".join(n for n, c in sections.items() if c & WRITE_AND_EXECUTE == WRITE_AND_EXECUTE) or "(none)"),
-        f"fixed file version: {file_version}",
-        f"fixed product version: {product_version}",
-    ] + [f"{key}: {strings.get(key, '(none)')}" for key in VERSION_STRINGS]
+    # The resource's numbers have four parts where the project version has three.
+    fixed_version = ".".join((args.version.split(".") + ["0"] * 4)[:4])
+    facts = [
+        ("machine", args.machine, pefile.MACHINE_TYPE.get(pe.FILE_HEADER.Machine, hex(pe.FILE_HEADER.Machine))),
+        ("dll", "yes", "yes" if pe.is_dll() else "no"),
+        ("timestamp", "0x0", f"0x{pe.FILE_HEADER.TimeDateStamp:X}"),
+        ("exports", args.export, " ".join(slots)),
+        ("imports", IMPORTS, imports(pe)),
+        ("dll characteristics", args.characteristics, " ".join(sorted(characteristics)) or "(none)"),
+    ] + [(f"section {name}", "present" if name in args.has.split() else "absent",
+          "present" if name[:8] in found else "absent") for name in args.has.split() + args.lacks.split()] + [
+        ("writable and executable sections", "(none)",
+         " ".join(n for n, c in found.items() if c & WRITE_EXECUTE == WRITE_EXECUTE) or "(none)"),
+        ("fixed file version", fixed_version, file_version),
+        ("fixed product version", fixed_version, product_version),
+    ] + [(key, value, strings.get(key, "(none)")) for key, value in (
+        ("FileDescription", args.description), ("FileVersion", args.version),
+        ("OriginalFilename", os.path.basename(path)), ("ProductName", args.product),
+        ("ProductVersion", args.version))]
     if args.pops:
-        expected.append(f"pops: {args.pops}")
-        actual.append(f"pops: {pops(args.objdump, path, pe.OPTIONAL_HEADER.ImageBase + first)}" if len(slots) == 1
-                      else "pops: (not one export)")
-    return compare(path, expected, actual)
+        facts.append(("pops", args.pops, pops(args.objdump, path, pe.OPTIONAL_HEADER.ImageBase + first)
+                      if len(slots) == 1 else "(not one export)"))
+    return compare(path, facts)
 
 
 if __name__ == "__main__":

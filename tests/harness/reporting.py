@@ -19,13 +19,14 @@ def summary(total, failed):
     return 1 if failed else 0
 
 
-def compare(path, expected, actual):
-    """Returns the exit status: 0 when every line is as expected."""
-    for line in actual:
-        print(line)
-    wrong = [(e, a) for e, a in zip(expected, actual) if e != a]
-    if len(expected) != len(actual):
-        wrong.append((f"{len(expected)} lines", f"{len(actual)} lines"))
-    for e, a in wrong:
-        print(f"{path}: expected '{e}', found '{a}'", file=sys.stderr)
-    return 1 if wrong else 0
+def compare(path, facts):
+    """facts: (name, expected, found) each. Prints "name: found" a line, and
+    on stderr each that differs; returns the exit status."""
+    wrong = 0
+    for name, _, found in facts:
+        print(f"{name}: {found}")
+    for name, expected, found in facts:
+        if expected != found:
+            print(f"{path}: expected '{name}: {expected}', found '{name}: {found}'", file=sys.stderr)
+            wrong = 1
+    return wrong
