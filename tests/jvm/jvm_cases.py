@@ -3,7 +3,7 @@
 compares each child's exit status (the boolean result) and its exact stdout
 bytes (the library's lines), and requires an empty stderr.
 
-  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
+  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] [--cannot-list] -- JAVA [JVM OPTIONS...]
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
 With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
@@ -11,6 +11,10 @@ on System.load unless native access is enabled: every case that loads runs
 with --enable-native-access=ALL-UNNAMED (the named module's, with its own
 module's name) and must leave stderr empty, and one more
 case runs without it and must print exactly the warning.
+With --cannot-list, the JVM cannot list a folder here (an i386 JVM under
+qemu-i386 gets EOVERFLOW on ext4's 64-bit offsets, which a real 32-bit
+process is not given), so the cases that need the loader to list one are
+left out.
 The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
 jar's version and their hash make; one runs as a named module that alone is
@@ -122,7 +126,7 @@ def cases(root, restricted_load_warning_expected=False):
     return listed + [Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
 
 
-def jar_cases(root, uid, library, version, platforms):
+def jar_cases(root, uid, library, version, platforms, can_list=True):
     """Through the jar, and the folders it must refuse: exit status 2, its message on stderr."""
     def jar(name, folder, *options, extracts=True, owner=os.getuid(), **changes):
         """Afterwards the folder holds library's copy, or nothing where the case refuses or names the file."""
@@ -161,7 +165,12 @@ def jar_cases(root, uid, library, version, platforms):
     foreign, shared, noexec, linked = (f"{root}/{name}/{me}" for name in ("foreign", "shared", "noexec", "linked"))
     no_passwd = next(u for u in range(54321, 1 << 31) if u not in {p.pw_uid for p in pwd.getpwall()})
     mount = ["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o "$1" tmpfs "$0" && shift && exec "$@"']
-    return [
+    listing = [
+        jar("through the jar: a folder in place of the copy is replaced", "replaced",
+            before=placed("replaced", lambda copy: [os.makedirs(f"{copy}/inner"), open(f"{copy}/inner/file", "w").close()][:0])),
+        jar("through the jar: a stale .part is removed", "stale", before=placed("stale", stale)),
+    ]
+    return (listing if can_list else []) + [
         jar("through the jar", "jar"),
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
         jar("through the jar: four JVMs at once", "together", f"-Dtogether={root}/arrivals,4", copies=4),
@@ -194,9 +203,6 @@ def jar_cases(root, uid, library, version, platforms):
             before=lambda: [os.mkdir(f"{root}/escape/nativeflush-")][:0]),
         jar("through the jar: under LANG=C, beside a mount point the locale cannot name", "unmapped",
             wrapper=["env", "LC_ALL=C", "LANG=C", *mount, f"{root}/{UNMAPPED}", "rw"]),
-        jar("through the jar: a folder in place of the copy is replaced", "replaced",
-            before=placed("replaced", lambda copy: [os.makedirs(f"{copy}/inner"), open(f"{copy}/inner/file", "w").close()][:0])),
-        jar("through the jar: a stale .part is removed", "stale", before=placed("stale", stale)),
     ]
 
 
@@ -249,7 +255,7 @@ def shorten(data):
 def main():
     split = sys.argv.index("--")
     classes, library, jar, platforms, setpriv, uid, *mode = sys.argv[1:split]
-    warning_expected = mode == ["--restricted-load-warning"]
+    warning_expected = "--restricted-load-warning" in mode
     java = sys.argv[split + 1:]
     if not os.path.exists(java[0]):
         print(f"{java[0]}: no such program; scripts/test.sh installs what the tests need")
@@ -260,7 +266,8 @@ def main():
         library_copy = os.path.join(root, os.path.basename(library))
         jar_copy = os.path.join(root, os.path.basename(jar))
         version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
-        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms)
+        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms,
+                                                                  "--cannot-list" not in mode)
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
