@@ -266,14 +266,14 @@ def main():
         library_copy = os.path.join(root, os.path.basename(library))
         jar_copy = os.path.join(root, os.path.basename(jar))
         version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
-        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms,
-                                                                  "--cannot-list" not in mode)
+        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms, "--cannot-list" not in mode)
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
             # The jar cases' DurableDiskSession is docs/jar.md's, which loads through the jar.
+            classes = f"{root}/classes/snippet:{root}/classes" if case.jar else f"{root}/classes"
             launch = ["-p", f"{root}/classes/drivers.jar:{jar_copy}", "-m", f"{MODULE}/{MAIN}"] if case.module else [
-                "-cp", f"{root}/classes{'/snippet:' + root + '/classes' if case.jar else ''}:{jar_copy}", MAIN]
+                "-cp", f"{classes}:{jar_copy}", MAIN]
             if warning_expected and not case.stderr:
                 extract.append(f"--enable-native-access={MODULE}" if case.module else ENABLE_NATIVE_ACCESS)
             command = [*java, "-XX:-UsePerfData", *extract, *case.options, *launch, first, *case.paths]
