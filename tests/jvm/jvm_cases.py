@@ -3,7 +3,7 @@
 compares each child's exit status (the boolean result) and its exact stdout
 bytes (the library's lines), and requires an empty stderr.
 
-  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] -- JAVA [JVM OPTIONS...]
+  jvm_cases.py CLASSES LIBRARY JAR PLATFORMS SETPRIV UID [--restricted-load-warning] [--cannot-list] -- JAVA [JVM OPTIONS...]
 
 JAVA may be a launcher followed by the java program (qemu-i386 -L / java).
 With --restricted-load-warning, the JVM is one (JDK 22 and later) that warns
@@ -11,6 +11,10 @@ on System.load unless native access is enabled: every case that loads runs
 with --enable-native-access=ALL-UNNAMED (the named module's, with its own
 module's name) and must leave stderr empty, and one more
 case runs without it and must print exactly the warning.
+With --cannot-list, the JVM cannot list a folder here (an i386 JVM under
+qemu-i386 gets EOVERFLOW on ext4's 64-bit offsets, which a real 32-bit
+process is not given), so the cases that need the loader to list one are
+left out.
 The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
 jar's version and their hash make; one runs as a named module that alone is
@@ -40,14 +44,16 @@ MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
 NON_BMP = "\U0001F600"  # outside the Basic Multilingual Plane
 ENABLE_NATIVE_ACCESS = "--enable-native-access=ALL-UNNAMED"
 MODULE = "org.movrek.filesystem.tests"  # the drivers' module
-USER = pwd.getpwuid(os.getuid()).pw_name
-JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every", "linked")
+UNMAPPED = "mount-\u00e9"  # a name the C locale cannot map
+JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "noexec", "unused", "every", "linked", "open",
+               "nopasswd", "named", "escape", "unmapped", UNMAPPED, "replaced", "stale")
 
 # The driver's first argument is the library file, or with by_directory the
 # directory that holds it, from which the README's method picks the file, or
 # with jar "--jar", extracting into ROOT/JAR. Such a case may run as the named
 # module, in several JVMs at once (copies), inside a wrapper command, between
-# two steps (before and after, which return what they found wrong).
+# two steps (before and after, which return what they found wrong), as the
+# user UID or as unprivileged, a uid of its own.
 Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory jar module copies before "
                   "wrapper after", defaults=(b"", False, None, False, 1, lambda: [], (), lambda: []))
 
@@ -120,13 +126,26 @@ def cases(root, restricted_load_warning_expected=False):
     return listed + [Case("without native access, the JVM warns", [], [a], TRUE, b"", False, restricted_load_warning(root))]
 
 
-def jar_cases(root, uid, library, version, platforms):
+def jar_cases(root, uid, library, version, platforms, can_list=True):
     """Through the jar, and the folders it must refuse: exit status 2, its message on stderr."""
-    def jar(name, folder, *options, extracts=True, **changes):
+    def jar(name, folder, *options, extracts=True, owner=os.getuid(), **changes):
         """Afterwards the folder holds library's copy, or nothing where the case refuses or names the file."""
         case = Case(name, list(options), [f"{root}/a"], TRUE, b"", False, jar=folder)._replace(**changes)
         left = library if extracts and case.status == TRUE else None
-        return case._replace(after=lambda: extraction_problems(f"{root}/{folder}", left, version)) if extracts is not None else case
+        outside = lambda: [f"{root}/escaped exists, outside the temp folder"] if os.path.exists(f"{root}/escaped") else []
+        return case._replace(after=lambda: extraction_problems(f"{root}/{folder}", left, version, owner) + outside()) \
+            if extracts is not None else case
+
+    def placed(folder, make):
+        """Before: make(the path of the copy), the way a killed or meddling run of the user's own left it."""
+        return lambda: make(os.path.join(root, folder, copy_name(library, version, os.getuid())))
+
+    def stale(copy):
+        os.makedirs(os.path.dirname(copy))
+        with open(copy + "123.part", "wb"):
+            pass
+        os.utime(copy + "123.part", (1e9, 1e9))
+        return []
 
     def made_by(folder, owner, mode):
         return lambda: [os.mkdir(folder, mode), os.chown(folder, owner, owner), os.chmod(folder, mode)][:0]
@@ -138,12 +157,20 @@ def jar_cases(root, uid, library, version, platforms):
                 f.write(b"tampered\n")
         return [] if copies else [f"nothing in {folder} to tamper with"]
 
-    def refused(folder, found):
-        return (f"nativeflush: {folder} must be a folder of {USER}'s own that only {USER} can write to; found {found}; "
-                f"remove it, or set nativeflush.tmpdir to a folder of your own\n").encode()
+    def refused(folder, found, remove="remove it"):
+        return (f"nativeflush: {folder} must be a folder of your own (uid {os.getuid()}) that only you can write to; "
+                f"found {found}; {remove}, or set nativeflush.tmpdir to a folder of your own\n").encode()
 
-    foreign, shared, noexec, linked = (f"{root}/{name}/nativeflush-{USER}" for name in ("foreign", "shared", "noexec", "linked"))
-    return [
+    me = f"nativeflush-{os.getuid()}"
+    foreign, shared, noexec, linked = (f"{root}/{name}/{me}" for name in ("foreign", "shared", "noexec", "linked"))
+    no_passwd = next(u for u in range(54321, 1 << 31) if u not in {p.pw_uid for p in pwd.getpwall()})
+    mount = ["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o "$1" tmpfs "$0" && shift && exec "$@"']
+    listing = [
+        jar("through the jar: a folder in place of the copy is replaced", "replaced",
+            before=placed("replaced", lambda copy: [os.makedirs(f"{copy}/inner"), open(f"{copy}/inner/file", "w").close()][:0])),
+        jar("through the jar: a stale .part is removed", "stale", before=placed("stale", stale)),
+    ]
+    return (listing if can_list else []) + [
         jar("through the jar", "jar"),
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
         jar("through the jar: four JVMs at once", "together", f"-Dtogether={root}/arrivals,4", copies=4),
@@ -153,25 +180,44 @@ def jar_cases(root, uid, library, version, platforms):
         jar("through the jar: for each platform, the file the README's method names", "every", f"-Dplatforms={platforms}",
             extracts=None),
         jar("through the jar: a folder made by another user is refused", "foreign", status=2,
-            before=made_by(foreign, int(uid), 0o700), stderr=refused(foreign, f"a folder owned by {pwd.getpwuid(int(uid)).pw_name}, rwx------")),
+            before=made_by(foreign, int(uid), 0o700),
+            stderr=refused(foreign, f"a folder owned by uid {uid}, mode 0700", "its owner or root must remove it")),
         jar("through the jar: a group-writable folder is refused", "shared", status=2,
-            before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by {USER}, rwxrwx---")),
+            before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by uid {os.getuid()}, mode 0770")),
         jar("through the jar: a link in place of the folder is refused", "linked", status=2,
-            before=lambda: [os.symlink(f"{root}/b", linked)][:0], stderr=refused(linked, f"a symbolic link owned by {USER}, rwxrwxrwx")),
-        jar("through the jar: a noexec mount is refused", "noexec", status=2,
-            wrapper=["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o noexec tmpfs "$0" && exec "$@"', f"{root}/noexec"],
+            before=lambda: [os.symlink(f"{root}/b", linked)][:0],
+            stderr=refused(linked, f"a symbolic link owned by uid {os.getuid()}, mode 0777")),
+        jar("through the jar: a noexec mount is refused", "noexec", status=2, wrapper=[*mount, f"{root}/noexec", "noexec"],
             stderr=f"nativeflush: {noexec} is on {root}/noexec, mounted noexec, where no library can be loaded; set "
                    f"nativeflush.tmpdir to a folder of your own on a mount without noexec\n".encode()),
+        jar("through the jar: a temp folder others may write to, not sticky, is refused", "open", status=2,
+            before=lambda: [os.chmod(f"{root}/open", 0o777)][:0],
+            stderr=f"nativeflush: {root}/open is a folder owned by uid {os.getuid()}, mode 0777; the temp folder and every "
+                   f"folder above it must be owned by root or by you (uid {os.getuid()}), and writable by no one else unless "
+                   f"sticky, as /tmp is; set nativeflush.tmpdir to a folder of your own\n".encode()),
+        jar("through the jar: as a uid with no passwd entry", "nopasswd", unprivileged=no_passwd, owner=no_passwd,
+            before=lambda: [os.chown(f"{root}/nopasswd", no_passwd, no_passwd)][:0]),
+        jar("through the jar: user.name naming another user changes nothing", "named",
+            f"-Duser.name={pwd.getpwuid(int(uid)).pw_name}"),
+        jar("through the jar: user.name cannot lead out of the temp folder", "escape", "-Duser.name=/../../escaped",
+            before=lambda: [os.mkdir(f"{root}/escape/nativeflush-")][:0]),
+        jar("through the jar: under LANG=C, beside a mount point the locale cannot name", "unmapped",
+            wrapper=["env", "LC_ALL=C", "LANG=C", *mount, f"{root}/{UNMAPPED}", "rw"]),
     ]
 
 
-def extraction_problems(folder, library, version):
-    """folder must hold one file, library's bytes, at nativeflush-USER/VERSION-HASH/ + its name; no file if library is None."""
+def copy_name(library, version, uid):
+    """Where the jar puts library's copy for uid, under the temp folder."""
+    with open(library, "rb") as f:
+        return f"nativeflush-{uid}/{version}-{hashlib.sha256(f.read()).hexdigest()[:16]}/{os.path.basename(library)}"
+
+
+def extraction_problems(folder, library, version, uid):
+    """folder must hold one file, library's bytes, at copy_name; no file if library is None."""
     expected = {}
     if library:
         with open(library, "rb") as f:
-            data = f.read()
-        expected = {f"nativeflush-{USER}/{version}-{hashlib.sha256(data).hexdigest()[:16]}/{os.path.basename(library)}": data}
+            expected = {copy_name(library, version, uid): f.read()}
     found = {}
     for directory, _, files in os.walk(folder):
         for name in files:
@@ -209,7 +255,7 @@ def shorten(data):
 def main():
     split = sys.argv.index("--")
     classes, library, jar, platforms, setpriv, uid, *mode = sys.argv[1:split]
-    warning_expected = mode == ["--restricted-load-warning"]
+    warning_expected = "--restricted-load-warning" in mode
     java = sys.argv[split + 1:]
     if not os.path.exists(java[0]):
         print(f"{java[0]}: no such program; scripts/test.sh installs what the tests need")
@@ -220,17 +266,20 @@ def main():
         library_copy = os.path.join(root, os.path.basename(library))
         jar_copy = os.path.join(root, os.path.basename(jar))
         version = re.fullmatch(r"nativeflush-(.*)[.]jar", os.path.basename(jar)).group(1)
-        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms)
+        listed = cases(root, warning_expected) + jar_cases(root, uid, library, version, platforms, "--cannot-list" not in mode)
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
+            # The jar cases' DurableDiskSession is docs/jar.md's, which loads through the jar.
+            classes = f"{root}/classes/snippet:{root}/classes" if case.jar else f"{root}/classes"
             launch = ["-p", f"{root}/classes/drivers.jar:{jar_copy}", "-m", f"{MODULE}/{MAIN}"] if case.module else [
-                "-cp", f"{root}/classes:{jar_copy}", MAIN]
+                "-cp", f"{classes}:{jar_copy}", MAIN]
             if warning_expected and not case.stderr:
                 extract.append(f"--enable-native-access={MODULE}" if case.module else ENABLE_NATIVE_ACCESS)
             command = [*java, "-XX:-UsePerfData", *extract, *case.options, *launch, first, *case.paths]
             if case.unprivileged:
-                command = [setpriv, f"--reuid={uid}", f"--regid={uid}", "--clear-groups", *command]
+                user = uid if case.unprivileged is True else case.unprivileged
+                command = [setpriv, f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
             problems = case.before()
             runs = [subprocess.Popen([*case.wrapper, *command], cwd=root, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE) for _ in range(case.copies)]
