@@ -310,7 +310,7 @@ FLUSH_FAILED = "Movrek Error [Native Module] Directory flush failed for {}."
 
 def faults(args, release, initramfs, vmlinuz, scratch, started):
     """The disk fails under each file system: the library's answers, the kernel's, and the names on the
-    disk at a power cut after each true on the logged disk. Exits 1 when the first call under the fault
+    disk at a power cut after each step on the logged disk. Exits 1 when the first call under the fault
     is not false with the flush-failed line, or the library said true where the kernel's fsync failed."""
     library = tool("DURABILITY_IGNORE_ERRORS" if args.ignore_errors else "DURABILITY_LIBRARY")
     tool("DURABILITY_DMSETUP")
@@ -318,7 +318,7 @@ def faults(args, release, initramfs, vmlinuz, scratch, started):
     print(f"guest:   Linux {release} (Debian 12), qemu-system-x86_64 -accel tcg -cpu max, HotSpot 17")
     print("fault:   device-mapper in the guest: the \"error\" target loaded in place of \"linear\" "
           "under the mounted file system, then \"linear\" again")
-    print(f"replay:  Linux {os.uname().release} (this host) mounts the disk as a power cut after each true left it")
+    print(f"replay:  Linux {os.uname().release} (this host) mounts the disk as a power cut after each step left it")
     print(f"call:    forceDirectories through {library}")
     print()
     rows, notes, broken = [], [], []
@@ -353,20 +353,20 @@ def faults(args, release, initramfs, vmlinuz, scratch, started):
                 printed.append(line.strip())
         entries = read_log(log)
         points, _ = marks(log, entries)
-        cuts = {points[step]["acknowledged"]: names for step, _, _, answer, names, _, _ in steps
-                if answer and step in points}
+        # A power cut after every step on the logged disk; those after a true are the ones that matter.
+        cuts = {points[step]["after"]: names for step, _, _, _, names, _, _ in steps if step in points}
         on_disk = {state: (kinds, verdict) for state, kinds, verdict, _ in replay(args.work, fs, base, log, entries, cuts)}
         with open(f"{args.work}/{label}.states", "w") as journal:
             for state, (kinds, verdict) in sorted(on_disk.items()):
                 journal.write(f"state {state}: {kinds}; {verdict}\n")
-        notes.append(f"{label}: guest {guest_seconds:.0f} s; {len(on_disk)} power cuts replayed in "
+        notes.append(f"{label}: guest {guest_seconds:.0f} s; power cuts replayed: {len(on_disk)}, in "
                      f"{time.monotonic() - began - guest_seconds:.0f} s")
         print(notes[-1], file=sys.stderr)
         for step, directory, lines, answer, names, kernel, before in steps:
             line = "; ".join(lines).replace(directory, "<dir>") or "none"
-            disk = "no power cut"
-            if answer and step in points:
-                kinds, _ = on_disk[points[step]["acknowledged"]]
+            disk = "not logged"
+            if step in points:
+                kinds, _ = on_disk[points[step]["after"]]
                 disk = ", ".join(f"{n} {k}" for n, k in kinds.items()) or "no name renamed"
             title = STEPS[step] + "".join(f" [{r}]" for r in before if " (" in r or r.startswith("filled"))
             rows.append((fs if options == "defaults" else f"{fs}, {options}", title,
