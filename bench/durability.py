@@ -136,8 +136,8 @@ def run_guest(work, label, bases, initramfs, vmlinuz, guest):
     lines = console.splitlines()
     unseen = [line for line in lines if line.startswith("guest: cannot see")]
     if unseen:
-        fail(f"{unseen[0][len('guest: '):]} (the guest sees the host's / read-only, with its own /proc, "
-             f"/dev and {guest[0]}; console: {work}/{label}.console)")
+        fail(f"{unseen[0][len('guest: '):]} (it sees the host's / read-only, with its own /proc and "
+             f"/dev and an empty {guest[0]}; console: {work}/{label}.console)")
     if "workload: done" not in console:
         end = [line for line in lines if not line.startswith("kernel: ")][-15:]
         fail(f"the {label} guest did not finish its workload; its console, {work}/{label}.console, ends:\n"

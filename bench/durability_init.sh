@@ -30,7 +30,7 @@ visible() {
     case $path in
       /dev/*) ;;
       /*) chroot /host /usr/bin/test -e "$path" ||
-            { echo "guest: cannot see $path from inside the machine: is it under /proc, /sys or /dev?"; return 1; } ;;
+            { echo "guest: cannot see $path from inside the machine"; return 1; } ;;
     esac
   done
 }
