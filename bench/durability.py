@@ -2,6 +2,7 @@
 """The crash experiment: what forceDirectories keeps after a power cut.
 
     durability.py [--no-flush] [--trials N] [--fs FS,...] WORKDIR
+    durability.py --faults [--ignore-errors] [--fs FS,...] WORKDIR
 
 For each file system, boots Debian 12's kernel in an emulated machine whose
 scratch disk logs every write and flush (QEMU's blklogwrites, in the
@@ -12,6 +13,15 @@ it (recovery runs at mount), reads the trials' files, and gives the file
 system's own checker a second opinion. Prints one table; exits 1 when a
 name was lost after the call returned true. --no-flush runs a stand-in
 library that returns true and flushes nothing, so that failure is seen.
+
+--faults makes the disk fail under the mounted file system instead, in the
+same guest, with device-mapper there (CrashWorkload's faults mode says
+how), and replays the log to a power cut after each step. Prints the
+library's answers and lines beside the kernel's own; exits 1 when the first
+call under the fault is not false with the flush-failed line, or a call
+said true where the kernel's fsync failed. --ignore-errors runs a stand-in
+built from the library's sources that drops fsync's failures, so that
+failure is seen.
 
 Programs and paths come from the environment (bench/CMakeLists.txt writes
 durability.env; scripts/durability.sh runs this).
