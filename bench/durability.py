@@ -107,22 +107,23 @@ def make_initramfs(work, kernel):
     return release, f"{work}/initramfs.cpio", f"{kernel}/boot/vmlinuz-{release}"
 
 
-def make_disk(work, label, fs, options=()):
-    """A fresh FS file system, as the base image of the disk whose log is replayed."""
+def make_disk(work, label, fs):
+    """A fresh FS file system in a disk image with room for the marks after it."""
     base = f"{work}/{label}.base"
     with open(base, "wb") as f:
         f.truncate(FS_BYTES)
-    run(tool(f"DURABILITY_MKFS_{fs.upper()}"), *MKFS_OPTIONS[fs], *options, base, stdout=subprocess.DEVNULL)
+    run(tool(f"DURABILITY_MKFS_{fs.upper()}"), *MKFS_OPTIONS[fs], base, stdout=subprocess.DEVNULL)
     with open(base, "r+b") as f:
         f.truncate(DISK_BYTES)
     return base
 
 
 def run_guest(work, label, bases, initramfs, vmlinuz, guest):
-    """Runs the command GUEST (after the init's SCRATCH and FS) with a copy of each of BASES as a disk,
-    the first of them logged; returns the log and the console."""
+    """Boots the guest with GUEST as its init's arguments and a copy of each of BASES as a disk, the
+    first of them logged; returns the log and the console's lines."""
     log = f"{work}/{label}.log"
     open(log, "wb").close()
+    # KVM does not work here (nested); -cpu max gives the JVM every instruction it may probe.
     command = [tool("DURABILITY_QEMU"), "-accel", "tcg", "-cpu", "max", "-m", "1024",
                "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio",
                "-kernel", vmlinuz, "-initrd", initramfs,
@@ -361,6 +362,8 @@ def faults(args, release, initramfs, vmlinuz, scratch, started):
                 current, renames = None, []
             elif current and line.strip() and not line.startswith("kernel: "):
                 printed.append(line.strip())
+        if not steps or steps[0][0] != "write.first":
+            broken.append(f"{label}: no first call under the fault in {args.work}/{label}.console")
         entries = read_log(log)
         points, _ = marks(log, entries)
         # A power cut after every step on the logged disk; those after a true are the ones that matter.
@@ -383,7 +386,7 @@ def faults(args, release, initramfs, vmlinuz, scratch, started):
                          "true" if answer else "false", f"`{line}`" if lines else line, kernel, disk))
             if step == "write.first" and (answer or lines != [FLUSH_FAILED.format(directory)]):
                 broken.append(f"{label}: the first call under the fault answered {str(answer).lower()}, "
-                              f"printing {line!r}")
+                              f"printing {line!r}, where false and {FLUSH_FAILED.format('<dir>')!r} were expected")
             if answer and kernel != "fsync ok":
                 broken.append(f"{label} {step}: the library answered true where the kernel's own fsync said {kernel!r}")
     header = ("file system", "scenario and step", "library", "its line", "kernel: open, fsync, close right after",
