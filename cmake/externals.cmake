@@ -87,12 +87,14 @@ set(NATIVEFLUSH_AARCH64_PROBE /lib/ld-linux-aarch64.so.1)
 # The crash experiment (scripts/durability.sh; bootstrap.sh --durability
 # installs these): the emulated machine, the kernel it boots (Debian 12's,
 # unpacked outside the checkout), the guest's shell and the archiver of its
-# initramfs, and per file system the tools that make the disk and give a
-# second opinion on each crash state.
+# initramfs, device-mapper's tool, with which the guest makes its disk fail
+# (run there from the host's root), and per file system the tools that make
+# the disk and give a second opinion on each crash state.
 set(NATIVEFLUSH_QEMU_SYSTEM /usr/bin/qemu-system-x86_64)       # qemu-system-x86
 set(NATIVEFLUSH_DURABILITY_KERNEL /var/cache/nativeflush/durability-kernel) # linux-image-amd64
 set(NATIVEFLUSH_BUSYBOX /bin/busybox)                          # busybox-static
 set(NATIVEFLUSH_CPIO /usr/bin/cpio)                            # cpio
+set(NATIVEFLUSH_DMSETUP /sbin/dmsetup)                         # dmsetup
 set(NATIVEFLUSH_MKFS_EXT4 /sbin/mkfs.ext4)                     # e2fsprogs
 set(NATIVEFLUSH_FSCK_EXT4 /sbin/e2fsck)                        # e2fsprogs
 set(NATIVEFLUSH_MKFS_XFS /sbin/mkfs.xfs)                       # xfsprogs

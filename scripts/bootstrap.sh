@@ -69,10 +69,11 @@ S390X_PACKAGES=(
 )
 
 # The crash experiment (scripts/durability.sh) only: a whole-machine
-# emulator, a static busybox for its guest's initramfs, the three file
-# systems' tools. The kernel package's files are unpacked for the emulator,
+# emulator, a static busybox for its guest's initramfs, device-mapper's tool
+# (which the guest runs from the host's root) and the three file systems'
+# tools. The kernel package's files are unpacked for the emulator,
 # never installed: the host keeps its own kernel.
-DURABILITY_PACKAGES=(qemu-system-x86 busybox-static cpio e2fsprogs xfsprogs btrfs-progs)
+DURABILITY_PACKAGES=(qemu-system-x86 busybox-static cpio dmsetup e2fsprogs xfsprogs btrfs-progs)
 DURABILITY_KERNEL=linux-image-amd64
 
 # Wine for Windows on ARM, in a Debian 12 tree of its own: trixie's arm64

@@ -6,6 +6,11 @@
 #   scripts/durability.sh               the library, 30 trials per workload
 #   scripts/durability.sh --no-flush    a stand-in that flushes nothing: must fail
 #   scripts/durability.sh --trials 5    fewer trials
+# With --faults, the disk fails under the file system instead; exits 1 when
+# the first call under the fault is not false with the flush-failed line, or
+# a call said true where the kernel's own fsync failed.
+#   scripts/durability.sh --faults                  the library
+#   scripts/durability.sh --faults --ignore-errors  a stand-in that drops fsync's failures: must fail
 # Installs and builds what it needs first; keeps its disks and logs in
 # build/durability.
 set -euo pipefail
@@ -13,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 scripts/build.sh >/dev/null
 cmake --preset tests >/dev/null
-cmake --build --preset tests --target durability_noflush bench_classes >/dev/null
+cmake --build --preset tests --target durability_noflush durability_ignore_errors bench_classes >/dev/null
 set -a
 . build/tests/bench/durability.env
 set +a
