@@ -39,6 +39,14 @@ set(NATIVEFLUSH_JVM_win64 Windows/amd64)
 set(NATIVEFLUSH_JVM_win32 Windows/x86)
 set(NATIVEFLUSH_JVM_winarm64 Windows/aarch64)
 
+# The jar's coordinates in dist/maven/, the Maven repository that
+# cmake/maven.cmake makes, and the time on every entry of the jars made here
+# and in that repository's metadata: fixed, so that the same source gives the
+# same bytes.
+set(NATIVEFLUSH_MAVEN_GROUP org.movrek)
+set(NATIVEFLUSH_MAVEN_ARTIFACT nativeflush)
+set(NATIVEFLUSH_JAR_DATE 2000-01-01T00:00:00Z)
+
 # Splits the entry of deliverable <name> into <prefix>_TARGET, _FAMILY, _FILE,
 # _EXPORT, and gives its one-line description as <prefix>_DESCRIPTION.
 function(nativeflush_deliverable name prefix)
