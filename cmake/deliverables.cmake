@@ -24,7 +24,7 @@ set(NATIVEFLUSH_DELIVERABLE_mac64 "macOS 64-bit;posix;libnativeflush_mac64.dylib
 
 # The JVMs that load each deliverable, as "os.name/os.arch" the way HotSpot
 # reports them, "Windows" standing for every "Windows ...": the jar's
-# NativeflushLibrary picks its file by these, as the README's nativeflushFile()
+# NativeflushLibrary picks its file by these, as docs/java.md's nativeflushFile()
 # does. A new deliverable needs its line here, or the jar is not built.
 set(NATIVEFLUSH_JVM_linux64 Linux/amd64)
 set(NATIVEFLUSH_JVM_linux32 Linux/i386 Linux/x86)

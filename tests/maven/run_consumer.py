@@ -6,7 +6,8 @@ Prints what Maven said that matters, one fact per line, and compares it with
 what must be: the JVM that ran the tests, the test summary, no warning or
 error from Maven or the JVMs, and the forked JVM's standard output, which
 Surefire passes through as it is (its own talk goes over TCP): exactly the
-library's line for the missing directory.
+library's line for the missing directory. And README.md's DurableDiskSession
+must be the consumer's, which is compiled here, character for character.
 
   run_consumer.py MVN M2 REPO VERSION JAVA EXPECTED_JVM
 M2, the local repository that scripts/bootstrap.sh filled, is copied for the
@@ -21,9 +22,11 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "abi"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "abi"))
 from readout import compare  # noqa: E402
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+CLASS = "src/main/java/org/movrek/filesystem/DurableDiskSession.java"
 LINE = "Movrek Error [Native Module] Directory {} does not exist."
 TEST = "org.movrek.filesystem.DurableDiskSessionTest"
 
@@ -32,7 +35,7 @@ def main():
     mvn, m2, repo, version, java, expected_jvm = sys.argv[1:]
     with tempfile.TemporaryDirectory() as work:
         shutil.copytree(m2, f"{work}/m2")
-        project = shutil.copytree(os.path.join(os.path.dirname(__file__), "consumer"), f"{work}/consumer")
+        project = shutil.copytree(f"{HERE}/consumer", f"{work}/consumer")
         run = subprocess.run([mvn, "-o", "-B", "-Dstyle.color=never", "-Daether.offline.protocols=file",
                               f"-Dmaven.repo.local={work}/m2", f"-Dnativeflush.repo=file://{os.path.abspath(repo)}",
                               f"-Dnativeflush.version={version}", f"-Djvm={java}", "test"],
@@ -48,7 +51,9 @@ def main():
             jvm = "(no Surefire report)"
         summary = [line for line in lines if line.startswith("[INFO] Tests run:") and "Time elapsed" not in line]
         warnings = [line for line in lines + errors if "WARN" in line or "ERROR" in line]
+        readme = re.findall(r"```java\n(package org.movrek.filesystem;.*?)```", open(f"{HERE}/../../README.md").read(), re.S)
         found = [
+            f"README.md's DurableDiskSession: {'the consumer' if readme == [open(f'{project}/{CLASS}').read()] else readme}",
             f"exit status: {run.returncode}",
             f"tests ran on: {jvm}",
             f"summary: {' | '.join(summary) or '(none)'}",
@@ -56,6 +61,7 @@ def main():
             f"forked JVM's stdout: {' | '.join(line for line in lines if not line.startswith('[')) or '(none)'}",
         ]
         expected = [
+            "README.md's DurableDiskSession: the consumer",
             "exit status: 0",
             f"tests ran on: {expected_jvm}",
             "summary: [INFO] Tests run: 2, Failures: 0, Errors: 0, Skipped: 0",
