@@ -22,10 +22,10 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "abi"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "abi"))
 from readout import compare  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 CLASS = "src/main/java/org/movrek/filesystem/DurableDiskSession.java"
 LINE = "Movrek Error [Native Module] Directory {} does not exist."
 TEST = "org.movrek.filesystem.DurableDiskSessionTest"
@@ -51,9 +51,11 @@ def main():
             jvm = "(no Surefire report)"
         summary = [line for line in lines if line.startswith("[INFO] Tests run:") and "Time elapsed" not in line]
         warnings = [line for line in lines + errors if "WARN" in line or "ERROR" in line]
-        readme = re.findall(r"```java\n(package org.movrek.filesystem;.*?)```", open(f"{HERE}/../../README.md").read(), re.S)
+        with open(f"{HERE}/../../README.md") as text, open(f"{project}/{CLASS}") as consumer:
+            readme = re.findall(r"```java\n(package org.movrek.filesystem;.*?)```", text.read(), re.S)
+            same = readme == [consumer.read()]
         found = [
-            f"README.md's DurableDiskSession: {'the consumer' if readme == [open(f'{project}/{CLASS}').read()] else readme}",
+            f"README.md's DurableDiskSession: {'the consumer' if same else readme}",
             f"exit status: {run.returncode}",
             f"tests ran on: {jvm}",
             f"summary: {' | '.join(summary) or '(none)'}",
