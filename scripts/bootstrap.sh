@@ -262,7 +262,7 @@ make_s390x_root() {
 # the declared plugins (dependency:go-offline) misses what Maven and Surefire
 # resolve as the build runs. Done again when the project's pom.xml changes.
 fetch_maven() {
-  local m2=$1 consumer=$root/tests/maven/consumer
+  local m2=$1 consumer=$checkout/tests/maven/consumer
   local stamp=$1/.nativeflush-pom hash work
   hash=$(sha256sum < "$consumer/pom.xml")
   [ "$(cat "$stamp" 2>/dev/null)" = "$hash" ] && return 0
@@ -275,7 +275,8 @@ fetch_maven() {
   [ -x "$mvn" ] || { echo "bootstrap: $mvn is missing; expected it from the Debian package maven" >&2; exit 1; }
   mkdir -p "$m2"
   exec 9>"$m2.lock"
-  flock 9
+  flock 9  # another run may be fetching right now
+  [ "$(cat "$stamp" 2>/dev/null)" = "$hash" ] && { exec 9>&-; return 0; }
   work=$(mktemp -d)
   mkdir -p "$work/stand-in/org/movrek/nativeflush"
   echo 'package org.movrek.nativeflush; public final class NativeflushLibrary { public static String path() { return "/"; } }' \
@@ -299,8 +300,8 @@ fetch_maven() {
   exec 9>&-
 }
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-external() { cmake -D print="$1" -P "$root/cmake/externals.cmake"; }
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
 install_packages "${PACKAGES[@]}"
 fetch_maven "$(external NATIVEFLUSH_M2)"
 case "${1:-}" in
