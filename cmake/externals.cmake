@@ -6,7 +6,10 @@ set(NATIVEFLUSH_JDK_I386 /usr/lib/jvm/java-17-openjdk-i386)    # openjdk-17-jre-
 set(NATIVEFLUSH_JNI_INCLUDE ${NATIVEFLUSH_JDK}/include)
 set(NATIVEFLUSH_QEMU_I386 /usr/bin/qemu-i386)                  # qemu-user
 set(NATIVEFLUSH_PYTHON /usr/bin/python3)                       # python3
-set(NATIVEFLUSH_READELF /usr/bin/readelf)                      # binutils
+# The libraries the ABI checks read binaries with, for NATIVEFLUSH_PYTHON.
+set(NATIVEFLUSH_PYTHON_LIBRARIES /usr/lib/python3/dist-packages/elftools  # python3-pyelftools
+    /usr/lib/python3/dist-packages/pefile.py                              # python3-pefile
+    /usr/lib/python3/dist-packages/macholib)                              # python3-macholib
 set(NATIVEFLUSH_SETPRIV /usr/bin/setpriv)                      # util-linux
 set(NATIVEFLUSH_CLANG /usr/bin/clang)                          # clang
 set(NATIVEFLUSH_CLANGXX /usr/bin/clang++)                      # clang
@@ -14,7 +17,6 @@ set(NATIVEFLUSH_LLD /usr/bin/ld.lld)                           # lld
 set(NATIVEFLUSH_LLVM_AR /usr/bin/llvm-ar)                      # llvm
 set(NATIVEFLUSH_LLVM_OBJDUMP /usr/bin/llvm-objdump)            # llvm
 set(NATIVEFLUSH_LLVM_NM /usr/bin/llvm-nm)                      # llvm
-set(NATIVEFLUSH_LLVM_READOBJ /usr/bin/llvm-readobj)            # llvm
 # Linux beyond x86 is built with clang and run under qemu-user. One row per
 # processor (NATIVEFLUSH_ARCH), or C library beside it: clang's target, which
 # is Debian's multiarch triplet; the root whose /usr/lib/<triplet> holds that

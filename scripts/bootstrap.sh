@@ -33,7 +33,7 @@ PACKAGES=(
   # everything s390x, which lld cannot link at all
   binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
   # checks and tests
-  python3 python3-macholib binutils file strace util-linux debootstrap
+  python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
   # dist/maven/: signing it, and the project that uses it (tests/maven/)
   gpg maven
 )

@@ -16,7 +16,7 @@ relocation, and what it expected:
                a constant (leal const-pic_base(%reg))
 
 The file it writes (file offset = vm address; each segment starts on a page):
-  __TEXT     r-x  Mach header and load commands
+  __TEXT     r-x  Mach header and load commands, then 256 bytes free for more
                   __text: each object's __text, then one stub per import:
                           call 1f; 1: pop %eax; jmp *(pointer-1b)(%eax)
                   __cstring, __const: each object's, where any object has one
@@ -86,6 +86,10 @@ EXPECTED_RELOCATIONS = ("expected a pc-relative extern GENERIC_RELOC_VANILLA cal
 STUB_SIZE = 12  # e8 00000000 (call 1f) | 58 (pop %eax) | ff a0 <disp32> (jmp *disp32(%eax))
 NLIST_SIZE = 12
 HEADER_SIZE = 28
+# Free space after the load commands, as Apple's linker leaves (-headerpad),
+# for codesign_allocate to add LC_CODE_SIGNATURE and install_name_tool an
+# LC_RPATH or a longer install name; without it both refuse the dylib.
+HEADER_PAD = 0x100
 SEGMENT_SIZE, SECTION_SIZE = 56, 68
 
 
@@ -225,7 +229,7 @@ def lay_out(objects, imports, install_name):
     if ("__TEXT", "__text") not in keys:
         keys.insert(0, ("__TEXT", "__text"))
     commands_size = sum(load_command_sizes(install_name, len(keys)))
-    address = HEADER_SIZE + commands_size
+    address = HEADER_SIZE + commands_size + HEADER_PAD
     placed = {}  # id(input section) -> output address
     out = []
     for key in keys:

@@ -31,6 +31,9 @@ function(nativeflush_darwin64_link out slice output)
       -platform_version macos ${version} ${version}
       -install_name ${name}
       -current_version ${PROJECT_VERSION} -compatibility_version ${NATIVEFLUSH_COMPATIBILITY_VERSION}
+      # Room after the load commands for codesign_allocate and install_name_tool
+      # to add theirs (ld64.lld leaves 32 bytes by default).
+      -headerpad 0x100
       -o ${output} ${NATIVEFLUSH_DARWIN64_LIBSYSTEM} PARENT_SCOPE)
 endfunction()
 

@@ -1,120 +1,83 @@
-#!/usr/bin/env python3
-"""Checks the ABI of an ELF deliverable from the file itself, with readelf.
+#!/usr/bin/python3
+"""Checks the ABI of an ELF deliverable from the file itself, with pyelftools:
+its class and machine, the one symbol it defines, what it needs from the
+dynamic loader, every symbol it leaves undefined, and its hardening: every
+import bound at load time, a read-only-after-relocation segment, a stack that
+is not executable, and the GNU property note that marks its code for the
+processor's control-flow protection.
 
-Prints what it found in a fixed form and compares it, line for line, with what
-the deliverable must be: its ELF class and machine, the one symbol it defines,
-what it needs from the dynamic loader, every symbol it leaves undefined, and
-its hardening: every import bound at load time, a read-only-after-relocation
-segment, a stack that is not executable, and the GNU property note that marks
-its code for the processor's control-flow protection.
-
-  check_elf.py READELF FILE CLASS MACHINE EXPORT PROPERTIES
-PROPERTIES is what readelf -n shows after "Properties:".
+  check_elf.py FILE CLASS MACHINE EXPORT PROPERTIES
+MACHINE is e_machine's name (EM_X86_64); PROPERTIES as readelf -n shows them.
 """
-import re
-import subprocess
+import os
 import sys
 
-from readout import compare, field
+from elftools.elf.descriptions import describe_note_gnu_properties
+from elftools.elf.elffile import ELFFile
+from elftools.elf.enums import ENUM_DT_FLAGS, ENUM_DT_FLAGS_1
 
-IMPORTS = ["close", "fsync", "open", "printf"]
-NEEDED = ["libc.so.6"]
-# -z now: DT_FLAGS BIND_NOW and DT_FLAGS_1 NOW.
-BIND_NOW = "FLAGS BIND_NOW; FLAGS_1 NOW"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from reporting import compare
 
-
-def readelf(tool, *args, wide=True):
-    return subprocess.run([tool, *(["-W"] if wide else []), *args], check=True, capture_output=True,
-                          text=True).stdout
-
-
-def header_field(text, name):
-    return field(text.splitlines(), name, "readelf")
+# pyelftools 0.29 leaves AArch64's property as raw bits.
+AARCH64_FEATURE_1_AND, AARCH64_FEATURES = 0xC0000000, [(1, "BTI"), (2, "PAC")]
+DT_FLAGS = {"DT_FLAGS": ("FLAGS ", ENUM_DT_FLAGS, "DF_"), "DT_FLAGS_1": ("FLAGS_1 ", ENUM_DT_FLAGS_1, "DF_1_")}
 
 
-def undefined_symbol(sym_type, bind, name):
+def undefined_symbol(symbol):
     # Every kind counts: a data object such as stdout, or a weak reference,
     # is as much an import as a function. Only a plain function is unmarked.
-    return name if (sym_type, bind) == ("FUNC", "GLOBAL") else f"{name} ({sym_type} {bind})"
+    kind = (symbol["st_info"]["type"][4:], symbol["st_info"]["bind"][4:])
+    return symbol.name if kind == ("FUNC", "GLOBAL") else f"{symbol.name} ({' '.join(kind)})"
 
 
-def dynamic_flags(text):
+def bind_now(tags):
     """The BIND_NOW-related entries of the dynamic section, as readelf names them."""
-    flags = []
-    for line in text.splitlines():
-        if "(BIND_NOW)" in line:
-            flags.append("BIND_NOW")
-        elif "(FLAGS)" in line:
-            flags.append("FLAGS " + line.split("(FLAGS)")[1].strip())
-        elif "(FLAGS_1)" in line:
-            flags.append("FLAGS_1 " + line.split("Flags:")[1].strip())
-    return "; ".join(flags) or "(none)"
-
-
-def properties(text):
-    """What the GNU property notes say, one entry per property."""
-    found, inside = [], False
-    for line in text.splitlines():
-        if "Properties:" in line:
-            inside = True
-            line = line.split("Properties:", 1)[1]
-        elif not line.strip() or not line[0].isspace() or "NT_GNU" in line:
-            inside = False
-        if inside:
-            found.append(line.strip())
+    found = []
+    for tag in tags:
+        if tag.entry.d_tag == "DT_BIND_NOW":
+            found.append("BIND_NOW")
+        elif tag.entry.d_tag in DT_FLAGS:
+            label, names, prefix = DT_FLAGS[tag.entry.d_tag]
+            found.append(label + " ".join(n[len(prefix):] for n, bit in names.items() if tag.entry.d_val & bit))
     return "; ".join(found) or "(none)"
 
 
-def found(tool, path):
-    header = readelf(tool, "--file-header", path)
-    defined, imported = [], []
-    for line in readelf(tool, "--dyn-syms", path).splitlines():
-        # Num: Value Size Type Bind Vis Ndx Name; on ppc64le a column between
-        # Vis and Ndx gives a function's local entry point.
-        fields = re.sub(r"\[<localentry>: \d+\]", "", line).split()
-        if len(fields) < 8 or not fields[0].rstrip(":").isdigit() or fields[0] == "0:":
-            continue
-        sym_type, bind, ndx, name = fields[3], fields[4], fields[6], fields[7].split("@")[0]
-        if ndx == "UND":
-            imported.append(undefined_symbol(sym_type, bind, name))
-        else:
-            defined.append(name)
-    dynamic = readelf(tool, "--dynamic", path)
-    needed = [line.split("[")[1].rstrip("]") for line in dynamic.splitlines() if "(NEEDED)" in line]
-    headers = [line.split() for line in readelf(tool, "--program-headers", path).splitlines()
-               if line.startswith("  ") and line.split()[0].isupper()]
-    segments = [fields[0] for fields in headers]
-    # Type Offset VirtAddr PhysAddr FileSiz MemSiz Flg Align: a stack without
-    # the segment, or with E among its flags, is executable.
-    stack = [" ".join(fields[6:-1]) for fields in headers if fields[0] == "GNU_STACK"]
-    return [
-        f"class: {header_field(header, 'Class')}",
-        f"machine: {header_field(header, 'Machine')}",
-        f"defines: {' '.join(sorted(defined))}",
-        f"needs: {' '.join(sorted(needed))}",
-        f"imports: {' '.join(sorted(imported))}",
-        f"bind now: {dynamic_flags(dynamic)}",
-        f"relro segment: {'GNU_RELRO' if 'GNU_RELRO' in segments else '(none)'}",
-        f"stack: {stack[0] if stack else '(no GNU_STACK segment)'}",
-        # Not wide: a note's description on a line of its own.
-        f"properties: {properties(readelf(tool, '--notes', path, wide=False))}",
-    ]
+def properties(elf):
+    """What the GNU property notes say, one entry per property."""
+    found = []
+    for note in (n for s in elf.iter_sections("SHT_NOTE") for n in s.iter_notes()):
+        for p in note["n_desc"] if note["n_type"] == "NT_GNU_PROPERTY_TYPE_0" else []:
+            if p.pr_type == AARCH64_FEATURE_1_AND and p.pr_datasz == 4:
+                bits = int.from_bytes(p.pr_data, "little" if elf.little_endian else "big")
+                found.append("AArch64 feature: " + ", ".join(n for bit, n in AARCH64_FEATURES if bits & bit))
+            else:
+                found.append(describe_note_gnu_properties([p]))
+    return "; ".join(found) or "(none)"
 
 
 def main():
-    tool, path, elf_class, machine, export, notes = sys.argv[1:]
-    expected = [
-        f"class: {elf_class}",
-        f"machine: {machine}",
-        f"defines: {export}",
-        f"needs: {' '.join(NEEDED)}",
-        f"imports: {' '.join(IMPORTS)}",
-        f"bind now: {BIND_NOW}",
-        "relro segment: GNU_RELRO",
-        "stack: RW",
-        f"properties: {notes}",
-    ]
-    return compare(path, expected, found(tool, path))
+    path, elf_class, machine, export, notes = sys.argv[1:]
+    elf = ELFFile(open(path, "rb"))
+    symbols = list(elf.get_section_by_name(".dynsym").iter_symbols())[1:]
+    tags = list(next(elf.iter_segments("PT_DYNAMIC")).iter_tags())
+    segments = {segment["p_type"]: segment["p_flags"] for segment in elf.iter_segments()}
+    # A stack without the segment, or with E among its flags, is executable.
+    stack = segments.get("PT_GNU_STACK")
+    return compare(path, [
+        ("class", elf_class, f"ELF{elf.elfclass}"),
+        ("machine", machine, elf["e_machine"]),
+        ("defines", export, " ".join(sorted(s.name for s in symbols if s["st_shndx"] != "SHN_UNDEF"))),
+        ("needs", "libc.so.6", " ".join(sorted(t.needed for t in tags if t.entry.d_tag == "DT_NEEDED"))),
+        ("imports", "close fsync open printf",
+         " ".join(sorted(undefined_symbol(s) for s in symbols if s["st_shndx"] == "SHN_UNDEF"))),
+        # -z now: DT_FLAGS BIND_NOW and DT_FLAGS_1 NOW.
+        ("bind now", "FLAGS BIND_NOW; FLAGS_1 NOW", bind_now(tags)),
+        ("relro segment", "GNU_RELRO", "GNU_RELRO" if "PT_GNU_RELRO" in segments else "(none)"),
+        ("stack", "RW", "(no GNU_STACK segment)" if stack is None else
+         "".join(c for bit, c in ((4, "R"), (2, "W"), (1, "E")) if stack & bit)),
+        ("properties", notes, properties(elf)),
+    ])
 
 
 if __name__ == "__main__":

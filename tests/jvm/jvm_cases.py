@@ -31,7 +31,9 @@ import sys
 import tempfile
 from collections import namedtuple
 
-from verdict import report, summary
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+import messages
+from reporting import report, summary
 
 TRUE, FALSE = 0, 3  # ForceDirectoriesMain's exit statuses: 3 + index of the first call that returned false
 MAIN = "org.movrek.filesystem.ForceDirectoriesMain"
@@ -60,11 +62,11 @@ def restricted_load_warning(root):
 
 
 def not_found(path):
-    return b"Movrek Error [Native Module] Directory " + as_bytes(path) + b" does not exist.\n"
+    return messages.not_found(as_bytes(path))
 
 
 def flush_failed(path):
-    return b"Movrek Error [Native Module] Directory flush failed for " + as_bytes(path) + b".\n"
+    return messages.flush_failed(as_bytes(path))
 
 
 def as_bytes(path):

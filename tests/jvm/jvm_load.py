@@ -17,7 +17,9 @@ import sys
 import tempfile
 import time
 
-FLUSH_FAILED_PROC = "Movrek Error [Native Module] Directory flush failed for /proc.\n"
+from messages import flush_failed
+
+FLUSH_FAILED_PROC = flush_failed("/proc")
 
 
 def main():

@@ -16,7 +16,9 @@ import subprocess
 import sys
 import tempfile
 
-from verdict import report, summary
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from messages import flush_failed, not_found
+from reporting import report, summary
 
 MAIN = "org.movrek.filesystem.MarkedForceDirectoriesMain"
 TRUE, FALSE = 0, 3  # the driver's exit statuses
@@ -64,10 +66,10 @@ def cases(root):
          TRUE, [line for p in d for line in opened(p)] + [marker(TRUE)]),
         ("open fails at element 2 of 5", [d[0], d[1], missing, d[3], d[4]],
          FALSE, opened(d[0]) + opened(d[1]) + open_fails(missing) + [marker(FALSE)]
-         + [stdout_line(f"Movrek Error [Native Module] Directory {missing} does not exist.\n")]),
+         + [stdout_line(not_found(missing))]),
         ("flush fails at element 1 of 3", [d[0], PROC, d[2]],
          FALSE, opened(d[0]) + flush_fails(PROC) + [marker(FALSE)]
-         + [stdout_line(f"Movrek Error [Native Module] Directory flush failed for {PROC}.\n")]),
+         + [stdout_line(flush_failed(PROC))]),
     ]
 
 

@@ -11,6 +11,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from reporting import report, summary
+
 EXPECTED_RELOCATIONS = ("expected a pc-relative extern GENERIC_RELOC_VANILLA call, "
                         "or a scattered GENERIC_RELOC_LOCAL_SECTDIFF + GENERIC_RELOC_PAIR")
 
@@ -50,13 +53,10 @@ def main():
             found = (run.returncode, re.sub(r" at 0x[0-9a-f]+:", " at 0x?:", run.stderr.rstrip("\n")),
                      os.path.exists(output))
         expected = (0, "", True) if message is None else (1, message.format(dir=directory), False)
-        ok = found == expected
-        failed += not ok
-        print(f"{'ok  ' if ok else 'FAIL'}  {what}")
-        if not ok:
-            print(f"    expected: exit {expected[0]}, dylib written {expected[2]}, stderr {expected[1]!r}")
-            print(f"    found:    exit {found[0]}, dylib written {found[2]}, stderr {found[1]!r}")
-    return 1 if failed else 0
+        failed += report(what, [] if found == expected else [
+            f"expected: exit {expected[0]}, dylib written {expected[2]}, stderr {expected[1]!r}",
+            f"found:    exit {found[0]}, dylib written {found[2]}, stderr {found[1]!r}"])
+    return summary(len(CASES), failed)
 
 
 if __name__ == "__main__":

@@ -21,8 +21,8 @@ import tempfile
 import xml.etree.ElementTree as ET
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "abi"))
-from readout import compare  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from reporting import compare  # noqa: E402
 
 SUMS = ("md5", "sha1", "sha256", "sha512")
 CLASS = "org/movrek/nativeflush/NativeflushLibrary"
@@ -84,29 +84,21 @@ def main():
         same_jar = read(f"{base}.jar") == read(f"{dist}/{artifact}-{version}.jar")
         compiled = [c for c in CLASSES if jar.read(c) == again.read(c)]
         pages = [n for n in zipfile.ZipFile(f"{base}-javadoc.jar").namelist() if n.endswith("/NativeflushLibrary.html")]
-        found = [
-            f"files: {' '.join(listed)}",
-            f"wrong checksums: {' '.join(wrong_sums) or '(none)'}",
-            f"pom: {' '.join(e.tag.split('}')[1] for e in pom)}",
-            "pom coordinates: " + ":".join(pom.find(f"m:{t}", ns).text
-                                           for t in ("groupId", "artifactId", "version", "packaging")),
-            f"metadata: {metadata.findtext('groupId')}:{metadata.findtext('artifactId')} release "
-            f"{metadata.findtext('versioning/release')}, versions "
-            f"{' '.join(v.text for v in metadata.findall('versioning/versions/version'))}",
-            f"jar: {'the same bytes as' if same_jar else 'differs from'} dist's",
-            f"sources compile to the jar's: {' '.join(compiled) or '(nothing)'}",
-            f"javadoc: {' '.join(pages) or '(no page of the class)'}",
-        ]
         every = files + [f"{f}.{s}" for f in files for s in SUMS]
-        expected = [
-            f"files: {' '.join(sorted(os.path.relpath(f, repo) for f in every))}",
-            "wrong checksums: (none)",
-            "pom: modelVersion groupId artifactId version packaging name description",
-            f"pom coordinates: {group}:{artifact}:{version}:jar",
-            f"metadata: {group}:{artifact} release {version}, versions {version}",
-            "jar: the same bytes as dist's",
-            f"sources compile to the jar's: {' '.join(CLASSES)}",
-            f"javadoc: org.movrek.nativeflush/{CLASS}.html",
+        facts = [
+            ("files", " ".join(sorted(os.path.relpath(f, repo) for f in every)), " ".join(listed)),
+            ("wrong checksums", "(none)", " ".join(wrong_sums) or "(none)"),
+            ("pom", "modelVersion groupId artifactId version packaging name description",
+             " ".join(e.tag.split("}")[1] for e in pom)),
+            ("pom coordinates", f"{group}:{artifact}:{version}:jar",
+             ":".join(pom.find(f"m:{t}", ns).text for t in ("groupId", "artifactId", "version", "packaging"))),
+            ("metadata", f"{group}:{artifact} release {version}, versions {version}",
+             f"{metadata.findtext('groupId')}:{metadata.findtext('artifactId')} release "
+             f"{metadata.findtext('versioning/release')}, versions "
+             f"{' '.join(v.text for v in metadata.findall('versioning/versions/version'))}"),
+            ("jar", "the same bytes as dist's", f"{'the same bytes as' if same_jar else 'differs from'} dist's"),
+            ("sources compile to the jar's", " ".join(CLASSES), " ".join(compiled) or "(nothing)"),
+            ("javadoc", f"org.movrek.nativeflush/{CLASS}.html", " ".join(pages) or "(no page of the class)"),
         ]
         if signed:
             env = dict(os.environ, GNUPGHOME=f"{work}/gnupg")
@@ -115,11 +107,11 @@ def main():
             bad = [f for f in files if not f.endswith(".asc") and verify(f)]
             with open(f"{base}.jar", "r+b") as altered:
                 altered.write(bytes([read(f"{base}.jar")[0] ^ 1]))
-            found += [f"unknown key: {unknown_key}", f"signatures that fail: {' '.join(bad) or '(none)'}",
-                      f"jar with one byte altered: {'refused' if verify(f'{base}.jar') else 'verifies'}"]
-            expected += ["unknown key: refused", "signatures that fail: (none)", "jar with one byte altered: refused"]
+            facts += [("unknown key", "refused", unknown_key),
+                      ("signatures that fail", "(none)", " ".join(bad) or "(none)"),
+                      ("jar with one byte altered", "refused", "refused" if verify(f"{base}.jar") else "verifies")]
             subprocess.run([os.path.join(os.path.dirname(gpg), "gpgconf"), "--kill", "gpg-agent"], env=env)
-        return compare(repo, expected, found)
+        return compare(repo, facts)
 
 
 if __name__ == "__main__":

@@ -23,8 +23,8 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "abi"))
-from readout import compare  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "harness"))
+from reporting import compare  # noqa: E402
 
 CLASS = "src/main/java/org/movrek/filesystem/DurableDiskSession.java"
 LINE = "Movrek Error [Native Module] Directory {} does not exist."
@@ -54,23 +54,15 @@ def main():
         with open(f"{HERE}/../../README.md") as text, open(f"{project}/{CLASS}") as consumer:
             readme = re.findall(r"```java\n(package org.movrek.filesystem;.*?)```", text.read(), re.S)
             same = readme == [consumer.read()]
-        found = [
-            f"README.md's DurableDiskSession: {'the consumer' if same else readme}",
-            f"exit status: {run.returncode}",
-            f"tests ran on: {jvm}",
-            f"summary: {' | '.join(summary) or '(none)'}",
-            f"warnings and errors: {' | '.join(warnings) or '(none)'}",
-            f"forked JVM's stdout: {' | '.join(line for line in lines if not line.startswith('[')) or '(none)'}",
-        ]
-        expected = [
-            "README.md's DurableDiskSession: the consumer",
-            "exit status: 0",
-            f"tests ran on: {expected_jvm}",
-            "summary: [INFO] Tests run: 2, Failures: 0, Errors: 0, Skipped: 0",
-            "warnings and errors: (none)",
-            f"forked JVM's stdout: {LINE.format(f'{project}/target/missing-directory')}",
-        ]
-        return compare("tests/maven/consumer", expected, found)
+        stdout = " | ".join(line for line in lines if not line.startswith("[")) or "(none)"
+        return compare("tests/maven/consumer", [
+            ("README.md's DurableDiskSession", "the consumer", "the consumer" if same else readme),
+            ("exit status", 0, run.returncode),
+            ("tests ran on", expected_jvm, jvm),
+            ("summary", "[INFO] Tests run: 2, Failures: 0, Errors: 0, Skipped: 0", " | ".join(summary) or "(none)"),
+            ("warnings and errors", "(none)", " | ".join(warnings) or "(none)"),
+            ("forked JVM's stdout", LINE.format(f"{project}/target/missing-directory"), stdout),
+        ])
 
 
 if __name__ == "__main__":

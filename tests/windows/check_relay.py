@@ -13,9 +13,13 @@ H1, H2, ... in the order CreateFileA returns them, so that each flush and
 close is matched with the open it must follow. printf takes varargs and is
 not traced; the harness compares stdout itself.
 """
+import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from reporting import report, summary
 
 OPEN = 'CreateFileA("{path}",40000000,00000007,00000000,00000003,02000000,00000000)'
 
@@ -76,33 +80,21 @@ def main():
     command = sys.argv[sys.argv.index("--") + 1:]
     run = subprocess.run(command, stderr=subprocess.PIPE, text=True, errors="replace")
     trace = run.stderr.splitlines()
-    failed = run.returncode != 0
-    if failed:
-        print(f"FAIL  the harness exited with status {run.returncode}; its own lines:")
-        for line in trace:
-            if not TRACED.match(line):
-                print("    " + line)
+    failed = report("the harness exits with status 0", [] if run.returncode == 0 else [
+        f"it exited with status {run.returncode}; its own lines:"] + [
+        "  " + line for line in trace if not TRACED.match(line)])
     module = next((line.split(" ", 3) for line in trace if line.startswith("module ")), None)
     if module is None:
-        print("FAIL  the harness printed no module range")
-        return 1
+        return report("the harness prints the module range", ["no line 'module START END ROOT'"])
     found = calls_by_case(trace, int(module[1], 16), int(module[2], 16))
-    root = module[3]
     if [name for name, _ in found] != list(EXPECTED):
-        print(f"FAIL  cases in the trace: {[name for name, _ in found]}; expected {list(EXPECTED)}")
-        return 1
+        return report("the cases in the trace", [f"{[name for name, _ in found]}; expected {list(EXPECTED)}"])
     for name, calls in found:
-        expected = [call.replace("{root}", root) for call in EXPECTED[name]]
-        if calls == expected:
-            print(f"ok    {name}: {len(calls)} calls")
-            continue
-        failed = True
-        print(f"FAIL  {name}: the DLL's Win32 calls differ")
-        for label, lines in (("expected", expected), ("traced", calls)):
-            print(f"    {label}:")
-            for line in lines:
-                print(f"      {line}")
-    return 1 if failed else 0
+        expected = [call.replace("{root}", module[3]) for call in EXPECTED[name]]
+        failed += report(f"{name}: {len(calls)} calls", [] if calls == expected else
+                         ["the DLL's Win32 calls differ; expected:"] + ["  " + line for line in expected]
+                         + ["traced:"] + ["  " + line for line in calls])
+    return summary(len(EXPECTED) + 1, failed)
 
 
 if __name__ == "__main__":
