@@ -36,6 +36,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         shutil.copytree(m2, f"{work}/m2")
         project = shutil.copytree(f"{HERE}/consumer", f"{work}/consumer")
+        # -o shuts out every remote repository, file:// ones too, unless their protocol is let through.
         run = subprocess.run([mvn, "-o", "-B", "-Dstyle.color=never", "-Daether.offline.protocols=file",
                               f"-Dmaven.repo.local={work}/m2", f"-Dnativeflush.repo=file://{os.path.abspath(repo)}",
                               f"-Dnativeflush.version={version}", f"-Djvm={java}", "test"],
