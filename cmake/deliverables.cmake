@@ -8,7 +8,7 @@
 #   refuse a stale file);
 # - its line in the README's table of deliverables (the test
 #   `readme.deliverables` compares file, os.name/os.arch and export with the
-#   row) and in nativeflushFile() there (`jvm.*` compares it with JVM), and
+#   row), in nativeflushFile() of docs/java.md (`jvm.*` compares it with JVM), and
 #   its line in CHANGELOG.md.
 # A Linux one for a processor already built here (x86_64, i386, aarch64,
 # ppc64le, arm, s390x, riscv64) gets its build and its abi, cases and jvm
@@ -73,6 +73,14 @@ function(nativeflush_row name)
   set(NATIVEFLUSH_ROW_${name} "${ARGN}" PARENT_SCOPE)
   set(NATIVEFLUSH_DELIVERABLES ${NATIVEFLUSH_DELIVERABLES} ${name} PARENT_SCOPE)
 endfunction()
+
+# The jar's coordinates in dist/maven/, the Maven repository that
+# cmake/maven.cmake makes, and the time on every entry of the jars made here
+# and in that repository's metadata: fixed, so that the same source gives the
+# same bytes.
+set(NATIVEFLUSH_MAVEN_GROUP org.movrek)
+set(NATIVEFLUSH_MAVEN_ARTIFACT nativeflush)
+set(NATIVEFLUSH_JAR_DATE 2000-01-01T00:00:00Z)
 
 # Gives the row of deliverable <name> as <prefix>_<FIELD> for each field,
 # its hardening as <prefix>_COMPILE and <prefix>_LINK, and its one-line

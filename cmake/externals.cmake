@@ -101,6 +101,15 @@ set(NATIVEFLUSH_MKFS_XFS /sbin/mkfs.xfs)                       # xfsprogs
 set(NATIVEFLUSH_FSCK_XFS /sbin/xfs_repair)                     # xfsprogs
 set(NATIVEFLUSH_MKFS_BTRFS /sbin/mkfs.btrfs)                   # btrfs-progs
 set(NATIVEFLUSH_FSCK_BTRFS /bin/btrfs)                         # btrfs-progs
+# Maven, the local repository into which scripts/bootstrap.sh fetches the
+# plugins and JUnit that the consumer test (tests/maven-consumer/) runs with
+# offline, and GnuPG, which signs dist/maven/ when asked to.
+set(NATIVEFLUSH_MVN /usr/bin/mvn)                              # maven
+set(NATIVEFLUSH_M2 /var/cache/nativeflush/m2)                  # filled by bootstrap.sh
+set(NATIVEFLUSH_GPG /usr/bin/gpg)                              # gpg
+# Temurin 25 comes with this kind of machine, beside Debian's JDK 17; no
+# Debian package has it, so bootstrap.sh cannot install it.
+set(NATIVEFLUSH_TEMURIN25 /usr/lib/jvm/temurin-25-jdk-amd64)
 # The user that tests drop to where root would bypass a permission check.
 set(NATIVEFLUSH_UNPRIVILEGED_ID 65534)
 

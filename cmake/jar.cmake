@@ -49,7 +49,7 @@ execute_process(COMMAND ${javac} --release 9 -Xlint:all -Werror -d ${WORK}/modul
                 COMMAND_ERROR_IS_FATAL ANY)
 # Entries in the order listed here; the jar tool would take a folder's in the
 # file system's order.
-execute_process(COMMAND ${jar} --create --file ${DIST}/nativeflush-${VERSION}.jar --date=2000-01-01T00:00:00Z
+execute_process(COMMAND ${jar} --create --file ${DIST}/nativeflush-${VERSION}.jar --date=${NATIVEFLUSH_JAR_DATE}
                         ${entries} --release 9 -C ${WORK}/module module-info.class
                 WORKING_DIRECTORY ${WORK}/jar
                 COMMAND_ERROR_IS_FATAL ANY)

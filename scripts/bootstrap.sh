@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
-#   scripts/bootstrap.sh          the packages of this machine
+#   scripts/bootstrap.sh          the packages of this machine, and the Maven
+#                                 plugins and JUnit of the consumer test
 #   scripts/bootstrap.sh --trees  also the Debian trees below (Debian 13's,
 #                                 the s390x root, Wine for Windows on ARM),
 #                                 where cmake/externals.cmake names them
@@ -33,6 +34,8 @@ PACKAGES=(
   binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
   # checks and tests
   python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
+  # dist/maven/: signing it, and the project that uses it (tests/maven/)
+  gpg maven
 )
 
 # A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, riscv64, and an
@@ -253,11 +256,58 @@ make_s390x_root() {
   check_versions "$root" S390X_PACKAGES "${S390X_PACKAGES[@]}"
 }
 
+# Fills the local Maven repository $1 with what the consumer test
+# (tests/maven/consumer/) needs from Maven Central, so that it runs offline:
+# by building that project once, against a stand-in for org.movrek:nativeflush
+# (dist/ may not exist yet), whose tests then fail. A resolver asked only for
+# the declared plugins (dependency:go-offline) misses what Maven and Surefire
+# resolve as the build runs. Done again when the project's pom.xml changes.
+fetch_maven() {
+  local m2=$1 consumer=$checkout/tests/maven/consumer
+  local stamp=$1/.nativeflush-pom hash work
+  hash=$(sha256sum < "$consumer/pom.xml")
+  [ "$(cat "$stamp" 2>/dev/null)" = "$hash" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "bootstrap: the Maven repository $m2 lacks the consumer test's plugins; run as root to fetch them" >&2
+    exit 1
+  fi
+  local mvn jdk
+  mvn=$(external NATIVEFLUSH_MVN) jdk=$(external NATIVEFLUSH_JDK)
+  [ -x "$mvn" ] || { echo "bootstrap: $mvn is missing; expected it from the Debian package maven" >&2; exit 1; }
+  mkdir -p "$m2"
+  exec 9>"$m2.lock"
+  flock 9  # another run may be fetching right now
+  [ "$(cat "$stamp" 2>/dev/null)" = "$hash" ] && { exec 9>&-; return 0; }
+  work=$(mktemp -d)
+  mkdir -p "$work/stand-in/org/movrek/nativeflush"
+  echo 'package org.movrek.nativeflush; public final class NativeflushLibrary { public static String path() { return "/"; } }' \
+    > "$work/stand-in/org/movrek/nativeflush/NativeflushLibrary.java"
+  "$jdk/bin/javac" -d "$work/stand-in" "$work/stand-in/org/movrek/nativeflush/NativeflushLibrary.java"
+  "$jdk/bin/jar" --create --file "$work/stand-in.jar" -C "$work/stand-in" org
+  cp -r "$consumer" "$work/consumer"
+  echo "bootstrap: fetching the consumer test's Maven plugins and JUnit into $m2 (log in $m2.log)" >&2
+  if ! (cd "$work/consumer" && export JAVA_HOME="$jdk" &&
+        "$mvn" -B -Dmaven.repo.local="$m2" -Dnativeflush.repo=file:///nonexistent -Dnativeflush.version=0-stand-in \
+          org.apache.maven.plugins:maven-install-plugin:3.1.4:install-file -Dfile="$work/stand-in.jar" \
+          -DgroupId=org.movrek -DartifactId=nativeflush -Dversion=0-stand-in -Dpackaging=jar &&
+        "$mvn" -B -Dmaven.repo.local="$m2" -Dnativeflush.repo=file:///nonexistent -Dnativeflush.version=0-stand-in \
+          -Dmaven.test.failure.ignore=true test) > "$m2.log" 2>&1; then
+    echo "bootstrap: cannot fetch the consumer test's Maven plugins from Maven Central; the end of $m2.log:" >&2
+    tail -n 5 "$m2.log" >&2
+    exit 1
+  fi
+  rm -rf "$work" "$m2/org/movrek"
+  echo "$hash" > "$stamp"
+  exec 9>&-
+}
+
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
 install_packages "${PACKAGES[@]}"
+fetch_maven "$(external NATIVEFLUSH_M2)"
 case "${1:-}" in
   "") ;;
   --trees)
-    external() { cmake -D print="$1" -P "$(dirname "$0")/../cmake/externals.cmake"; }
     make_tree "$(external NATIVEFLUSH_TREE)"
     make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)"
     TREE_RELEASE=$WINE_ARM64_TREE_RELEASE TREE_PACKAGES=("${WINE_ARM64_TREE_PACKAGES[@]}")

@@ -40,6 +40,9 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache
 jar=nativeflush-$version.jar
 cmake -DDIST=dist -DWORK=build/jar -DVERSION="$version" -P cmake/jar.cmake
 (cd dist && sha256sum -- "$jar" >> SHA256SUMS)
+# The same jar in a Maven repository, with its POM, sources and javadoc, for
+# build tools to resolve as org.movrek:nativeflush:<version>.
+cmake -DDIST=dist -DWORK=build/jar -DVERSION="$version" -P cmake/maven.cmake
 
 echo "nativeflush $version"
 printf '%-24s %-15s %-36s %8s\n' deliverable target file bytes
@@ -48,3 +51,4 @@ for entry in "${built[@]}"; do
   printf '%-24s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
 done
 printf '%-24s %-15s %-36s %8s\n' "$jar" Java "dist/$jar" "$(stat -c %s "dist/$jar")"
+echo "dist/maven/: a Maven repository of $(find dist/maven -type f | wc -l) files, org.movrek:nativeflush:$version"

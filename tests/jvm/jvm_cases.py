@@ -19,8 +19,8 @@ The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
 jar's version and their hash make; one runs as a named module that alone is
 granted native access, others meet a folder they must refuse. For each of
-PLATFORMS (os.name/os.arch,...) the jar must extract the file that the
-README's method names.
+PLATFORMS (os.name/os.arch,...) the jar must extract the file that
+docs/java.md's method names.
 Fixtures, classes and library are copied under a fresh directory in /tmp
 that an unprivileged user can read, because the permission case runs the
 child as user UID: root would open anything.
@@ -49,7 +49,7 @@ JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "no
                "nopasswd", "named", "escape", "unmapped", UNMAPPED, "replaced", "stale")
 
 # The driver's first argument is the library file, or with by_directory the
-# directory that holds it, from which the README's method picks the file, or
+# directory that holds it, from which docs/java.md's method picks the file, or
 # with jar "--jar", extracting into ROOT/JAR. Such a case may run as the named
 # module, in several JVMs at once (copies), inside a wrapper command, between
 # two steps (before and after, which return what they found wrong), as the
@@ -177,7 +177,7 @@ def jar_cases(root, uid, library, version, platforms, can_list=True):
         jar("through the jar, as a named module", "module", module=True),
         jar("through the jar: nativeflush.library.path is used as it is", "unused",
             f"-Dnativeflush.library.path={root}/{os.path.basename(library)}", extracts=False),
-        jar("through the jar: for each platform, the file the README's method names", "every", f"-Dplatforms={platforms}",
+        jar("through the jar: for each platform, the file docs/java.md's method names", "every", f"-Dplatforms={platforms}",
             extracts=None),
         jar("through the jar: a folder made by another user is refused", "foreign", status=2,
             before=made_by(foreign, int(uid), 0o700),

@@ -14,8 +14,9 @@ for copy in "$work/one" "$work/a-longer-second-path/two"; do
   "$copy/scripts/build.sh" >/dev/null
 done
 cat "$work/one/dist/SHA256SUMS"
+[ -d "$work/one/dist/maven" ] || { echo "build.sh made no dist/maven/ in $work/one" >&2; exit 1; }
 if diff -r "$work/one/dist" "$work/a-longer-second-path/two/dist"; then
-  echo "identical: $(ls "$work/one/dist" | wc -l) files"
+  echo "identical: $(find "$work/one/dist" -type f | wc -l) files, dist/maven/ included"
 else
   echo "dist/ differs between the two builds" >&2
   exit 1

@@ -11,7 +11,7 @@ import org.movrek.nativeflush.NativeflushLibrary;
  * is written out when the JVM exits and its bytes can be compared.
  *
  * <p>Arguments: the library file, or a directory that holds the deliverables
- * (the file is then chosen by the README's method, compiled in as
+ * (the file is then chosen by docs/java.md's method, compiled in as
  * LibraryFile), or "--jar" (the jar's NativeflushLibrary.path(); if it
  * refuses, its message goes to stderr and the exit status is 2), then the
  * paths of one call. Some arguments stand for
@@ -80,7 +80,7 @@ public final class ForceDirectoriesMain {
         System.exit(0);
     }
 
-    /** For each os.name/os.arch listed, the jar must extract the file that the README's method names. */
+    /** For each os.name/os.arch listed, the jar must extract the file that docs/java.md's method names. */
     private static void samePlatformChoice(String platforms) {
         String os = System.getProperty("os.name"), arch = System.getProperty("os.arch");
         for (String platform : platforms.split(",", -1)) {
@@ -88,7 +88,7 @@ public final class ForceDirectoriesMain {
             System.setProperty("os.name", platform.split("/")[0]);
             System.setProperty("os.arch", platform.split("/")[1]);
             String readme = LibraryFile.nativeflushFile(), jar = new File(NativeflushLibrary.path()).getName();
-            if (!jar.equals(readme)) throw new UnsatisfiedLinkError(platform + ": the jar extracts " + jar + ", the README names " + readme);
+            if (!jar.equals(readme)) throw new UnsatisfiedLinkError(platform + ": the jar extracts " + jar + ", docs/java.md names " + readme);
         }
         System.setProperty("os.name", os);
         System.setProperty("os.arch", arch);
