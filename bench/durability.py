@@ -319,6 +319,18 @@ STEPS = {
 FLUSH_FAILED = "Movrek Error [Native Module] Directory flush failed for {}."
 
 
+def print_table(header, align, rows, notes, started):
+    """The run's Markdown table, as docs/durability.md publishes it, then its notes and run time."""
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join(align) + "|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    print()
+    for note in notes:
+        print(note)
+    print(f"run time: {time.monotonic() - started:.0f} s")
+
+
 def faults(args, release, initramfs, vmlinuz, scratch, started):
     """The disk fails under each file system: the library's answers, the kernel's, and the names on the
     disk at a power cut after each step on the logged disk. Exits 1 when the first call under the fault
@@ -391,14 +403,7 @@ def faults(args, release, initramfs, vmlinuz, scratch, started):
                 broken.append(f"{label} {step}: the library answered true where the kernel's own fsync said {kernel!r}")
     header = ("file system", "scenario and step", "library", "its line", "kernel: open, fsync, close right after",
               "on the disk after a power cut there")
-    print("| " + " | ".join(header) + " |")
-    print("|" + "---|" * len(header))
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
-    print()
-    for note in notes:
-        print(note)
-    print(f"run time: {time.monotonic() - started:.0f} s")
+    print_table(header, ["---"] * len(header), rows, notes, started)
     if broken:
         print("durability: " + "; ".join(broken))
         sys.exit(1)
@@ -463,14 +468,8 @@ def main():
                 broken.append(f"{fs} {kind}: {lost_names}/{args.trials}")
     header = ("file system", "workload", "call", "trials", "crash points checked",
               "lost at acknowledgement", "lost at any later point", "just before the call")
-    print("| " + " | ".join(header) + " |")
-    print("|" + "|".join("---" if i < 3 else "--:" if i < 5 else "---" for i in range(len(header))) + "|")
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
-    print()
-    for note in notes:
-        print(note)
-    print(f"run time: {time.monotonic() - started:.0f} s")
+    print_table(header, ["---" if i < 3 else "--:" if i < 5 else "---" for i in range(len(header))], rows, notes,
+                started)
     if broken:
         print(f"durability: names lost after forceDirectories returned true: {'; '.join(broken)}")
         sys.exit(1)

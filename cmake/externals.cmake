@@ -102,7 +102,7 @@ set(NATIVEFLUSH_FSCK_XFS /sbin/xfs_repair)                     # xfsprogs
 set(NATIVEFLUSH_MKFS_BTRFS /sbin/mkfs.btrfs)                   # btrfs-progs
 set(NATIVEFLUSH_FSCK_BTRFS /bin/btrfs)                         # btrfs-progs
 # Maven, the local repository into which scripts/bootstrap.sh fetches the
-# plugins and JUnit that the consumer test (tests/maven-consumer/) runs with
+# plugins and JUnit that the consumer test (tests/maven/consumer/) runs with
 # offline, and GnuPG, which signs dist/maven/ when asked to.
 set(NATIVEFLUSH_MVN /usr/bin/mvn)                              # maven
 set(NATIVEFLUSH_M2 /var/cache/nativeflush/m2)                  # filled by bootstrap.sh

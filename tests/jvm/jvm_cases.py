@@ -11,8 +11,8 @@ on System.load unless native access is enabled: every case that loads runs
 with --enable-native-access=ALL-UNNAMED (the named module's, with its own
 module's name) and must leave stderr empty, and one more
 case runs without it and must print exactly the warning.
-With --cannot-list, the JVM cannot list a folder here (an i386 JVM under
-qemu-i386 gets EOVERFLOW on ext4's 64-bit offsets, which a real 32-bit
+With --cannot-list, the JVM cannot list a folder here (a 32-bit JVM under
+qemu-user gets EOVERFLOW on ext4's 64-bit offsets, which a real 32-bit
 process is not given), so the cases that need the loader to list one are
 left out.
 The cases through JAR's NativeflushLibrary each extract into a folder of
