@@ -270,7 +270,7 @@ def main():
         for case in listed:
             first = "--jar" if case.jar else root if case.by_directory else library_copy
             extract = [f"-Dnativeflush.tmpdir={root}/{case.jar}"] if case.jar else []
-            # The jar cases' DurableDiskSession is docs/jar.md's, which loads through the jar.
+            # The jar cases' DurableDiskSession is README.md's, which loads through the jar.
             classes = f"{root}/classes/snippet:{root}/classes" if case.jar else f"{root}/classes"
             launch = ["-p", f"{root}/classes/drivers.jar:{jar_copy}", "-m", f"{MODULE}/{MAIN}"] if case.module else [
                 "-cp", f"{classes}:{jar_copy}", MAIN]
