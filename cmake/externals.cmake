@@ -107,6 +107,10 @@ set(NATIVEFLUSH_FSCK_BTRFS /bin/btrfs)                         # btrfs-progs
 set(NATIVEFLUSH_MVN /usr/bin/mvn)                              # maven
 set(NATIVEFLUSH_M2 /var/cache/nativeflush/m2)                  # filled by bootstrap.sh
 set(NATIVEFLUSH_GPG /usr/bin/gpg)                              # gpg
+# The virtual environment into which scripts/bootstrap.sh installs what only
+# PyPI has (PYPI_PACKAGES there), and its Python.
+set(NATIVEFLUSH_VENV /var/cache/nativeflush/venv)              # python3-venv
+set(NATIVEFLUSH_VENV_PYTHON ${NATIVEFLUSH_VENV}/bin/python3)
 # Temurin 25 comes with this kind of machine, beside Debian's JDK 17; no
 # Debian package has it, so bootstrap.sh cannot install it.
 set(NATIVEFLUSH_TEMURIN25 /usr/lib/jvm/temurin-25-jdk-amd64)

@@ -34,6 +34,8 @@ PACKAGES=(
   binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
   # checks and tests
   python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
+  # the virtual environment that holds what only PyPI has (PYPI_PACKAGES)
+  python3-venv
   # dist/maven/: signing it, and the project that uses it (tests/maven/)
   gpg maven
 )
@@ -87,6 +89,12 @@ WINE_ARM64_TREE_RELEASE=bookworm
 WINE_ARM64_TREE_PACKAGES=(
   qemu-user=1:7.2+dfsg-7+deb12u18+b3
   wine64:arm64=8.0~repack-4
+)
+
+# What only PyPI has, pinned, as pip's requirement lines: installed into a
+# virtual environment in the cache (NATIVEFLUSH_VENV), as Debian's Python
+# refuses pip installs of its own.
+PYPI_PACKAGES=(
 )
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
@@ -301,10 +309,37 @@ fetch_maven() {
   exec 9>&-
 }
 
+# Makes the virtual environment $1 with PYPI_PACKAGES, or leaves it when it
+# holds them already; made again from nothing when the list changes.
+make_venv() {
+  local venv=$1 stamp=$1/.nativeflush-packages
+  [ "$(cat "$stamp" 2>/dev/null)" = "${PYPI_PACKAGES[*]}" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "bootstrap: the virtual environment $venv lacks ${PYPI_PACKAGES[*]}; run as root to make it" >&2
+    exit 1
+  fi
+  mkdir -p "$(dirname "$venv")"
+  exec 9>"$venv.lock"
+  flock 9
+  if [ "$(cat "$stamp" 2>/dev/null)" != "${PYPI_PACKAGES[*]}" ]; then
+    rm -rf "$venv"
+    echo "bootstrap: installing ${PYPI_PACKAGES[*]} from PyPI into $venv (log in $venv.log)" >&2
+    if ! { python3 -m venv "$venv" && { [ ${#PYPI_PACKAGES[@]} -eq 0 ] ||
+           "$venv/bin/pip" install --disable-pip-version-check -q "${PYPI_PACKAGES[@]}"; }; } > "$venv.log" 2>&1; then
+      echo "bootstrap: cannot install ${PYPI_PACKAGES[*]} from PyPI into $venv; the end of $venv.log:" >&2
+      tail -n 5 "$venv.log" >&2
+      exit 1
+    fi
+    echo "${PYPI_PACKAGES[*]}" > "$stamp"
+  fi
+  exec 9>&-
+}
+
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
 install_packages "${PACKAGES[@]}"
 fetch_maven "$(external NATIVEFLUSH_M2)"
+make_venv "$(external NATIVEFLUSH_VENV)"
 case "${1:-}" in
   "") ;;
   --trees)
