@@ -97,7 +97,37 @@ WINE_ARM64_TREE_PACKAGES=(
 PYPI_PACKAGES=(
 )
 
+# apt-get update: tries, and the seconds between them. A mirror in the
+# middle of a sync serves lists that do not match its InRelease for a while.
+APT_TRIES=4
+APT_PAUSE=15
+APT_LOG=/var/cache/nativeflush/apt-update.log
+
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
+
+# apt_update LOG APT_GET...: runs APT_GET update until it succeeds, at most
+# APT_TRIES times, its output into LOG. When every try fails, says in one
+# line which lists apt could not read (its Err: lines: where, suite,
+# architecture), as apt's own output does not say that the archive is at fault.
+apt_update() {
+  local log=$1 try output unread
+  shift
+  mkdir -p "$(dirname "$log")"
+  for ((try = 1; try <= APT_TRIES; try++)); do
+    [ "$try" -eq 1 ] || sleep "$APT_PAUSE"
+    output=$("$@" -q update 2>&1) && { printf '%s\n' "$output" >> "$log"; return 0; }
+    printf '%s\n' "$output" >> "$log"
+  done
+  unread=$(printf '%s\n' "$output" | awk '/^Err:/ { k = $2 " " $3; if (!(k in a)) { o[n++] = k; a[k] = "" }
+    if (NF >= 5) a[k] = a[k] (a[k] == "" ? "" : ",") $4 }
+    END { for (i = 0; i < n; i++) printf "%s%s%s", i ? "; " : "", o[i], a[o[i]] == "" ? "" : " (" a[o[i]] ")" }')
+  if [ -n "$unread" ]; then
+    echo "bootstrap: apt-get update failed $APT_TRIES times, $APT_PAUSE s apart, reading $unread: the archive's state (a mirror mid-sync?), not this checkout's; run again later (apt's output: $log)" >&2
+  else
+    echo "bootstrap: apt-get update failed $APT_TRIES times, $APT_PAUSE s apart, with no list it could not read (apt's output: $log)" >&2
+  fi
+  return 1
+}
 
 install_packages() {
   local missing=() p
@@ -114,7 +144,7 @@ install_packages() {
     dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
   done
   echo "bootstrap: installing ${missing[*]}" >&2
-  apt_get update -qq
+  apt_update "$APT_LOG" apt_get || exit 1
   # Recommends would pull wine32:i386, which takes over /usr/bin/wine and cannot run here.
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -194,11 +224,7 @@ install_tree() {
   for arch in $(printf '%s\n' "${names[@]}" | sed -n 's/^.*://p' | sort -u); do
     "${in_tree[@]}" dpkg --add-architecture "$arch"
   done
-  if ! "${in_tree[@]}" apt-get update >> "$log" 2>&1; then
-    echo "bootstrap: cannot read the package lists of $TREE_RELEASE from $TREE_MIRROR into $tree; the end of $log:" >&2
-    tail -n 5 "$log" >&2
-    exit 1
-  fi
+  apt_update "$log" "${in_tree[@]}" apt-get || exit 1
   # The pinned versions first; the archive's current ones if it has moved on.
   if ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${TREE_PACKAGES[@]}" >> "$log" 2>&1 &&
      ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${names[@]}" >> "$log" 2>&1; then
@@ -334,6 +360,9 @@ make_venv() {
   fi
   exec 9>&-
 }
+
+# Sourced (tests/bootstrap/), it only defines the above.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
