@@ -3,11 +3,12 @@
 # build tools to resolve by its coordinates (cmake/deliverables.cmake): DIST's
 # jar as it is, its POM, a sources jar (the loader's source as cmake/jar.cmake
 # filled it in, in WORK/src, and module-info.java), a javadoc jar of the public
-# API, and the artifact's maven-metadata.xml. Beside every file its .md5,
-# .sha1, .sha256 and .sha512, as Maven's deploy writes them (bare hex). When
-# NATIVEFLUSH_SIGNING_KEY names a secret key in the user's GnuPG keyring, each
-# of those files also gets a detached .asc (cmake/sign.cmake), with its own
-# checksums.
+# API, the SBOM (tools/release_records.py writes it into DIST first) with the
+# classifier cyclonedx, and the artifact's maven-metadata.xml. Beside every
+# file its .md5, .sha1, .sha256 and .sha512, as Maven's deploy writes them
+# (bare hex). When NATIVEFLUSH_SIGNING_KEY names a secret key in the user's
+# GnuPG keyring, each of those files also gets a detached .asc
+# (cmake/sign.cmake), with its own checksums.
 # Same inputs, same bytes (signatures aside, which carry their time): sorted
 # entries at the jar's fixed time, javadoc without its time stamp and in one
 # locale, lastUpdated from that fixed time rather than the clock.
@@ -31,6 +32,12 @@ set(base ${folder}/${VERSION}/${artifact}-${VERSION})
 file(REMOVE_RECURSE ${scratch} ${DIST}/maven)
 file(MAKE_DIRECTORY ${folder}/${VERSION})
 file(COPY_FILE ${DIST}/${artifact}-${VERSION}.jar ${base}.jar)
+
+# The SBOM, in DIST and attached as the CycloneDX Maven plugin attaches one.
+execute_process(COMMAND ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/../tools/release_records.py sbom
+                        ${DIST} ${group} ${artifact} ${VERSION}
+                COMMAND_ERROR_IS_FATAL ANY)
+file(COPY_FILE ${DIST}/${artifact}-${VERSION}.cdx.json ${base}-cyclonedx.json)
 
 # The POM: what Central asks for that this project knows. Licence,
 # developers and SCM are the publisher's to add (README.md, "Releasing").
@@ -81,7 +88,8 @@ file(CONFIGURE OUTPUT ${folder}/maven-metadata.xml @ONLY CONTENT [[<?xml version
 </metadata>
 ]])
 
-set(files ${base}.jar ${base}.pom ${base}-sources.jar ${base}-javadoc.jar ${folder}/maven-metadata.xml)
+set(files ${base}.jar ${base}.pom ${base}-sources.jar ${base}-javadoc.jar ${base}-cyclonedx.json
+    ${folder}/maven-metadata.xml)
 nativeflush_sign(dist/maven/ files)
 foreach(file IN LISTS files)
   foreach(algorithm MD5 SHA1 SHA256 SHA512)

@@ -13,31 +13,41 @@ set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
 # is added first.
-PACKAGES=(
-  # compilers and linkers for the deliverables
-  cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
+# What builds dist/: the SBOM's formulation and the provenance name these,
+# and the development packages (Section devel) they depend on, with the
+# versions installed (tools/release_records.py).
+BUILD_PACKAGES=(
+  # compilers and linkers for the deliverables, and the C libraries that
+  # gcc links x86 code against
+  cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64 libc6-dev:amd64 libc6-dev-i386
   # Windows on ARM: linked by lld 16, as lld 14's export table is wrong there
   lld-16
   # the C libraries that clang builds ARM and POWER code against: Debian's
   # cross GCCs cannot be installed beside gcc-multilib
   libc6-dev:arm64 libc6-dev:ppc64el libc6-dev:armhf
+  # everything s390x is linked by GNU ld, as lld cannot link it at all
+  binutils-s390x-linux-gnu
+  # the jar, its class and its javadoc (and the tests' Java classes)
+  openjdk-17-jdk-headless
+)
+PACKAGES=(
+  "${BUILD_PACKAGES[@]}"
   # running 32-bit, other processors' and Windows code on this x86-64 host
   qemu-user wine wine64
-  # Java: the amd64 JDK for compiling test classes, the i386, arm64, ppc64el
-  # and armhf JVMs
-  openjdk-17-jdk-headless openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
+  # Java: the i386, arm64, ppc64el and armhf JVMs
+  openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
   openjdk-17-jre-headless:ppc64el openjdk-17-jre-headless:armhf
   # the C library of Alpine, for running the Linux files under its loader
   musl-dev
-  # the linkers for riscv64 test programs, which lld 14 cannot link, and for
-  # everything s390x, which lld cannot link at all
-  binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
+  # the linker for riscv64 test programs, which lld 14 cannot link
+  binutils-riscv64-linux-gnu
   # checks and tests
   python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
   # the virtual environment that holds what only PyPI has (PYPI_PACKAGES)
   python3-venv
-  # dist/maven/: signing it, and the project that uses it (tests/maven/)
-  gpg maven
+  # dist/maven/: signing it, and the project that uses it (tests/maven/);
+  # the source's commit in dist/'s provenance
+  gpg maven git
 )
 
 # A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, riscv64, and an
@@ -94,7 +104,16 @@ WINE_ARM64_TREE_PACKAGES=(
 # What only PyPI has, pinned, as pip's requirement lines: installed into a
 # virtual environment in the cache (NATIVEFLUSH_VENV), as Debian's Python
 # refuses pip installs of its own.
+# The validators of dist/'s SBOM (CycloneDX 1.6, strict) and provenance
+# (in-toto Statement, SLSA Provenance v1), with everything they pull in.
 PYPI_PACKAGES=(
+  cyclonedx-python-lib[json-validation]==11.12.0 in-toto-attestation==0.9.3
+  arrow==1.4.0 attrs==26.1.0 boolean.py==5.0 defusedxml==0.7.1 fqdn==1.6.0 idna==3.21 isoduration==20.11.0
+  jsonpointer==3.12 jsonschema==4.26.0 jsonschema-specifications==2025.9.1 lark==1.3.1
+  license-expression==30.4.4 packageurl-python==0.17.6 protobuf==7.36.2 py-serializable==2.2.0
+  python-dateutil==4.0.0 referencing==0.37.0 rfc3339-validator==0.1.4 rfc3986-validator==0.1.1
+  rfc3987-syntax==1.1.0 rpds-py==2026.9.1 six==1.17.0 sortedcontainers==2.4.0 typing_extensions==4.16.0
+  tzdata==2026.6 uri-template==1.3.0 webcolors==25.10.0
 )
 
 # apt-get update: tries, and the seconds between them. A mirror in the
@@ -366,6 +385,15 @@ make_venv() {
 
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
+# What builds dist/, for tools/release_records.py, a package a line: the
+# root it is in, that root's release, its architecture where the root has no
+# dpkg database to say it (-: one that does), and the package as listed here.
+if [ "${1:-}" = --print-build-packages ]; then
+  printf '/ host - %s\n' "${BUILD_PACKAGES[@]}"
+  printf "$(external NATIVEFLUSH_TREE) $TREE_RELEASE - %s\n" "${TREE_PACKAGES[@]}"
+  printf "$(external NATIVEFLUSH_S390X_ROOT) $S390X_RELEASE s390x %s\n" "${S390X_PACKAGES[@]}"
+  exit 0
+fi
 install_packages "${PACKAGES[@]}"
 fetch_maven "$(external NATIVEFLUSH_M2)"
 make_venv "$(external NATIVEFLUSH_VENV)"
