@@ -84,7 +84,7 @@ def main():
                         CLASSES[0], "--release", "9", "-C", f"{work}/9", "module-info.class"], check=True)
         jar, again = zipfile.ZipFile(f"{base}.jar"), zipfile.ZipFile(f"{work}/again.jar")
         same = [n for n, ours, end in (("jar", ".jar", ".jar"), ("SBOM", "-cyclonedx.json", ".cdx.json"))
-                if read(f"{base}{ours}") == read(f"{dist}/{artifact}-{version}{end}")]
+                if os.path.exists(base + ours) and read(base + ours) == read(f"{dist}/{artifact}-{version}{end}")]
         compiled = [c for c in CLASSES if jar.read(c) == again.read(c)]
         pages = [n for n in zipfile.ZipFile(f"{base}-javadoc.jar").namelist() if n.endswith("/NativeflushLibrary.html")]
         every = files + [f"{f}.{s}" for f in files for s in SUMS]
