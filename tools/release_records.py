@@ -30,6 +30,7 @@ import re
 import subprocess
 import sys
 import uuid
+import zipfile
 from urllib.parse import quote
 
 import pefile
@@ -105,7 +106,9 @@ def imports(path):
         return elf_imports(path)
     if magic[:2] == b"MZ":
         return pe_imports(path)
-    return macho_imports(path)
+    if magic in (b"\xca\xfe\xba\xbe", b"\xce\xfa\xed\xfe", b"\xcf\xfa\xed\xfe"):  # fat, 32- and 64-bit Mach-O
+        return macho_imports(path)
+    sys.exit(f"release_records.py: {path} starts with {magic.hex()}; expected an ELF, PE or Mach-O file")
 
 
 def purl(name, version, arch, release):
@@ -152,7 +155,12 @@ def tree_packages(root, arch, entries):
     if arch != "-":
         with open(f"{root}/.nativeflush-versions") as f:
             versions = dict(line.split() for line in f)
-        return [(e.split("=")[0], versions[e.split("=")[0]], arch) for e in entries]
+        names = [e.split("=")[0] for e in entries]
+        missing = " ".join(n for n in names if n not in versions)
+        if missing:
+            sys.exit(f"release_records.py: {root}/.nativeflush-versions lacks {missing}; "
+                     "expected every package scripts/bootstrap.sh unpacked there")
+        return [(n, versions[n], arch) for n in names]
     return [tuple(run("dpkg-query", f"--admindir={root}/var/lib/dpkg", "-W", "-f", "${Package}\t${Version}\t"
                       "${Architecture}", e.split("=")[0]).split("\t")) for e in entries]
 
@@ -172,39 +180,47 @@ def build_packages():
     return found
 
 
+def hashes(path):
+    return [{"alg": a.upper().replace("SHA", "SHA-"), "content": h} for a, h in digests(path).items()]
+
+
 def sbom(dist, group, artifact, version):
     jar = f"{dist}/{artifact}-{version}.jar"
-    hashes = lambda path: [{"alg": a.upper().replace("SHA", "SHA-"), "content": h}  # noqa: E731
-                           for a, h in digests(path).items()]
+    # Each file by its entry in the jar, which must hold the same bytes.
+    entries = {os.path.basename(e.filename): e.filename for e in zipfile.ZipFile(jar).infolist()}
     natives = []
     for line in run("cmake", "-P", "cmake/list-deliverables.cmake").splitlines():
-        name, platform, file, export, jvms = line.split("\t")
+        _, platform, file, export, jvms = line.split("\t")
         path = f"{dist}/{file}"
         if not os.path.exists(path):
             continue  # not built this time
+        with open(path, "rb") as f:
+            if file not in entries or zipfile.ZipFile(jar).read(entries[file]) != f.read():
+                sys.exit(f"release_records.py: {jar} holds no entry of {file}'s bytes; expected the file of {path}")
         properties = [("platform", platform), ("jvm", jvms), ("export", export)]
         properties += [("imports", f"{library}: {' '.join(sorted(symbols))}")
                        for library, symbols in sorted(imports(path).items())]
-        natives.append({"type": "library", "bom-ref": f"org/movrek/nativeflush/native/{name}/{file}",
+        natives.append({"type": "library", "bom-ref": entries[file],
                         "name": file, "version": version, "hashes": hashes(path),
                         "properties": [{"name": f"nativeflush:{k}", "value": v} for k, v in properties]})
     main = f"pkg:maven/{group}/{artifact}@{version}?type=jar"
     bom = {
-        "bomFormat": "CycloneDX", "specVersion": "1.6", "version": 1,
+        "version": 1,
         "metadata": {
             "lifecycles": [{"phase": "build"}],
             "component": {"type": "library", "bom-ref": main, "group": group, "name": artifact, "version": version,
                           "purl": main, "hashes": hashes(jar), "components": natives},
         },
         "dependencies": [{"ref": main, "dependsOn": []}],
+        # Debian names its library packages lib*.
         "formulation": [{"bom-ref": "formulation", "components": [
             {"type": "library" if name.startswith("lib") else "application", "bom-ref": ref, "name": name,
              "version": package_version, "purl": ref} for ref, name, package_version in build_packages()]}],
     }
-    text = json.dumps(bom, indent=2)
-    serial = uuid.uuid5(uuid.NAMESPACE_URL, f"{main}#{hashlib.sha256(text.encode()).hexdigest()}")
-    write(f"{dist}/{artifact}-{version}.cdx.json", {"bomFormat": "CycloneDX", "specVersion": "1.6",
-                                                    "serialNumber": f"urn:uuid:{serial}", **bom})
+    # Derived from the rest of the SBOM: the same content, the same serial number.
+    serial = uuid.uuid5(uuid.NAMESPACE_URL, f"{main}#{hashlib.sha256(json.dumps(bom).encode()).hexdigest()}")
+    write(f"{dist}/{artifact}-{version}.cdx.json",
+          {"bomFormat": "CycloneDX", "specVersion": "1.6", "serialNumber": f"urn:uuid:{serial}", **bom})
 
 
 def source():
@@ -222,6 +238,7 @@ def provenance(dist, artifact, version, command):
     name = f"{artifact}-{version}.intoto.json"
     files = sorted(os.path.relpath(os.path.join(d, f), dist) for d, _, fs in os.walk(dist) for f in fs)
     described, resolved = source()
+    signed = bool(os.environ.get("NATIVEFLUSH_SIGNING_KEY"))
     write(f"{dist}/{name}", {
         "_type": "https://in-toto.io/Statement/v1",
         "subject": [{"name": f, "digest": digests(f"{dist}/{f}", ("sha256",))} for f in files
@@ -230,7 +247,7 @@ def provenance(dist, artifact, version, command):
         "predicate": {
             "buildDefinition": {
                 "buildType": BUILD_TYPE,
-                "externalParameters": {"command": command, "source": described, "signed": bool(os.environ.get("NATIVEFLUSH_SIGNING_KEY"))},
+                "externalParameters": {"command": command, "source": described, "signed": signed},
                 "resolvedDependencies": resolved + [{"uri": ref} for ref, _, _ in build_packages()],
             },
             "runDetails": {"builder": {"id": BUILDER}},
