@@ -29,6 +29,9 @@ BUILD_PACKAGES=(
   binutils-s390x-linux-gnu
   # the jar, its class and its javadoc (and the tests' Java classes)
   openjdk-17-jdk-headless
+  # our i386 Mach-O linker (tools/link_dylib.py); what reads the files for
+  # the SBOM and the source's commit for the provenance
+  python3 python3-macholib python3-pyelftools python3-pefile git
 )
 PACKAGES=(
   "${BUILD_PACKAGES[@]}"
@@ -42,12 +45,11 @@ PACKAGES=(
   # the linker for riscv64 test programs, which lld 14 cannot link
   binutils-riscv64-linux-gnu
   # checks and tests
-  python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
+  binutils file strace util-linux debootstrap
   # the virtual environment that holds what only PyPI has (PYPI_PACKAGES)
   python3-venv
-  # dist/maven/: signing it, and the project that uses it (tests/maven/);
-  # the source's commit in dist/'s provenance
-  gpg maven git
+  # dist/maven/: signing it, and the project that uses it (tests/maven/)
+  gpg maven
 )
 
 # A Debian 13 "trixie" tree, for what Debian 12 lacks: HotSpot 25, riscv64, and an
