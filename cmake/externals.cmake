@@ -107,6 +107,8 @@ set(NATIVEFLUSH_FSCK_BTRFS /bin/btrfs)                         # btrfs-progs
 set(NATIVEFLUSH_MVN /usr/bin/mvn)                              # maven
 set(NATIVEFLUSH_M2 /var/cache/nativeflush/m2)                  # filled by bootstrap.sh
 set(NATIVEFLUSH_GPG /usr/bin/gpg)                              # gpg
+# git, which names the source's commit in dist/'s provenance.
+set(NATIVEFLUSH_GIT /usr/bin/git)                              # git
 # The virtual environment into which scripts/bootstrap.sh installs what only
 # PyPI has (PYPI_PACKAGES there), and its Python.
 set(NATIVEFLUSH_VENV /var/cache/nativeflush/venv)              # python3-venv

@@ -3,15 +3,18 @@
 # build tools to resolve by its coordinates (cmake/deliverables.cmake): DIST's
 # jar as it is, its POM, a sources jar (the loader's source as cmake/jar.cmake
 # filled it in, in WORK/src, and module-info.java), a javadoc jar of the public
-# API, and the artifact's maven-metadata.xml. Beside every file its .md5,
-# .sha1, .sha256 and .sha512, as Maven's deploy writes them (bare hex). When
-# NATIVEFLUSH_SIGNING_KEY names a secret key in the user's GnuPG keyring, each
-# of those files also gets a detached .asc, with its own checksums.
+# API, the SBOM (tools/release_records.py writes it into DIST first) with the
+# classifier cyclonedx, and the artifact's maven-metadata.xml. Beside every
+# file its .md5, .sha1, .sha256 and .sha512, as Maven's deploy writes them
+# (bare hex). When NATIVEFLUSH_SIGNING_KEY names a secret key in the user's
+# GnuPG keyring, each of those files also gets a detached .asc
+# (cmake/sign.cmake), with its own checksums.
 # Same inputs, same bytes (signatures aside, which carry their time): sorted
 # entries at the jar's fixed time, javadoc without its time stamp and in one
 # locale, lastUpdated from that fixed time rather than the clock.
 include(${CMAKE_CURRENT_LIST_DIR}/deliverables.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/externals.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 foreach(tool jar javadoc)
   set(${tool} ${NATIVEFLUSH_JDK}/bin/${tool})
   nativeflush_require(${${tool}})
@@ -29,6 +32,12 @@ set(base ${folder}/${VERSION}/${artifact}-${VERSION})
 file(REMOVE_RECURSE ${scratch} ${DIST}/maven)
 file(MAKE_DIRECTORY ${folder}/${VERSION})
 file(COPY_FILE ${DIST}/${artifact}-${VERSION}.jar ${base}.jar)
+
+# The SBOM, in DIST and attached as the CycloneDX Maven plugin attaches one.
+execute_process(COMMAND ${NATIVEFLUSH_PYTHON} -B ${CMAKE_CURRENT_LIST_DIR}/../tools/release_records.py sbom
+                        ${DIST} ${group} ${artifact} ${VERSION}
+                COMMAND_ERROR_IS_FATAL ANY)
+file(COPY_FILE ${DIST}/${artifact}-${VERSION}.cdx.json ${base}-cyclonedx.json)
 
 # The POM: what Central asks for that this project knows. Licence,
 # developers and SCM are the publisher's to add (README.md, "Releasing").
@@ -79,26 +88,9 @@ file(CONFIGURE OUTPUT ${folder}/maven-metadata.xml @ONLY CONTENT [[<?xml version
 </metadata>
 ]])
 
-set(files ${base}.jar ${base}.pom ${base}-sources.jar ${base}-javadoc.jar ${folder}/maven-metadata.xml)
-set(key "$ENV{NATIVEFLUSH_SIGNING_KEY}")
-if(key STREQUAL "")
-  execute_process(COMMAND ${CMAKE_COMMAND} -E echo
-                  "dist/maven/: not signed (NATIVEFLUSH_SIGNING_KEY names no GnuPG key), so no .asc files")
-else()
-  nativeflush_require(${NATIVEFLUSH_GPG})
-  execute_process(COMMAND ${NATIVEFLUSH_GPG} --batch --list-secret-keys -- ${key}
-                  RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
-  if(missing)
-    message(FATAL_ERROR "NATIVEFLUSH_SIGNING_KEY is '${key}', but the GnuPG keyring (gpg --list-secret-keys) "
-                        "holds no secret key by that name; expected a key id, fingerprint or user id of one")
-  endif()
-  foreach(file IN LISTS files)
-    execute_process(COMMAND ${NATIVEFLUSH_GPG} --batch --yes --armor --detach-sign --local-user ${key}
-                            --output ${file}.asc ${file}
-                    COMMAND_ERROR_IS_FATAL ANY)
-    list(APPEND files ${file}.asc)
-  endforeach()
-endif()
+set(files ${base}.jar ${base}.pom ${base}-sources.jar ${base}-javadoc.jar ${base}-cyclonedx.json
+    ${folder}/maven-metadata.xml)
+nativeflush_sign(dist/maven/ files)
 foreach(file IN LISTS files)
   foreach(algorithm MD5 SHA1 SHA256 SHA512)
     file(${algorithm} ${file} hash)

@@ -13,27 +13,39 @@ set -euo pipefail
 
 # A package named <name>:<arch> comes from that foreign architecture, which
 # is added first.
-PACKAGES=(
-  # compilers and linkers for the deliverables
-  cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64
+# What builds dist/: the SBOM's formulation and the provenance name these,
+# and the development packages (Section devel) they depend on, with the
+# versions installed (tools/release_records.py).
+BUILD_PACKAGES=(
+  # compilers and linkers for the deliverables, and the C libraries that
+  # gcc links x86 code against
+  cmake g++ clang lld llvm gcc-multilib g++-multilib g++-mingw-w64 libc6-dev:amd64 libc6-dev-i386
   # Windows on ARM: linked by lld 16, as lld 14's export table is wrong there
   lld-16
   # the C libraries that clang builds ARM and POWER code against: Debian's
   # cross GCCs cannot be installed beside gcc-multilib
   libc6-dev:arm64 libc6-dev:ppc64el libc6-dev:armhf
+  # everything s390x is linked by GNU ld, as lld cannot link it at all
+  binutils-s390x-linux-gnu
+  # the jar, its class and its javadoc (and the tests' Java classes)
+  openjdk-17-jdk-headless
+  # our i386 Mach-O linker (tools/link_dylib.py); what reads the files for
+  # the SBOM and the source's commit for the provenance
+  python3 python3-macholib python3-pyelftools python3-pefile git
+)
+PACKAGES=(
+  "${BUILD_PACKAGES[@]}"
   # running 32-bit, other processors' and Windows code on this x86-64 host
   qemu-user wine wine64
-  # Java: the amd64 JDK for compiling test classes, the i386, arm64, ppc64el
-  # and armhf JVMs
-  openjdk-17-jdk-headless openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
+  # Java: the i386, arm64, ppc64el and armhf JVMs
+  openjdk-17-jre-headless:i386 openjdk-17-jre-headless:arm64
   openjdk-17-jre-headless:ppc64el openjdk-17-jre-headless:armhf
   # the C library of Alpine, for running the Linux files under its loader
   musl-dev
-  # the linkers for riscv64 test programs, which lld 14 cannot link, and for
-  # everything s390x, which lld cannot link at all
-  binutils-riscv64-linux-gnu binutils-s390x-linux-gnu
+  # the linker for riscv64 test programs, which lld 14 cannot link
+  binutils-riscv64-linux-gnu
   # checks and tests
-  python3 python3-macholib python3-pyelftools python3-pefile binutils file strace util-linux debootstrap
+  binutils file strace util-linux debootstrap
   # the virtual environment that holds what only PyPI has (PYPI_PACKAGES)
   python3-venv
   # dist/maven/: signing it, and the project that uses it (tests/maven/)
@@ -94,10 +106,49 @@ WINE_ARM64_TREE_PACKAGES=(
 # What only PyPI has, pinned, as pip's requirement lines: installed into a
 # virtual environment in the cache (NATIVEFLUSH_VENV), as Debian's Python
 # refuses pip installs of its own.
+# The validators of dist/'s SBOM (CycloneDX 1.6, strict) and provenance
+# (in-toto Statement, SLSA Provenance v1), with everything they pull in.
 PYPI_PACKAGES=(
+  cyclonedx-python-lib[json-validation]==11.12.0 in-toto-attestation==0.9.3
+  arrow==1.4.0 attrs==26.1.0 boolean.py==5.0 defusedxml==0.7.1 fqdn==1.6.0 idna==3.21 isoduration==20.11.0
+  jsonpointer==3.12 jsonschema==4.26.0 jsonschema-specifications==2025.9.1 lark==1.3.1
+  license-expression==30.4.4 packageurl-python==0.17.6 protobuf==7.36.2 py-serializable==2.2.0
+  python-dateutil==4.0.0 referencing==0.37.0 rfc3339-validator==0.1.4 rfc3986-validator==0.1.1
+  rfc3987-syntax==1.1.0 rpds-py==2026.9.1 six==1.17.0 sortedcontainers==2.4.0 typing_extensions==4.16.0
+  tzdata==2026.6 uri-template==1.3.0 webcolors==25.10.0
 )
 
+# apt-get update: tries, and the seconds between them. A mirror in the
+# middle of a sync serves lists that do not match its InRelease for a while.
+APT_TRIES=4
+APT_PAUSE=15
+APT_LOG=/var/cache/nativeflush/apt-update.log
+
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; }
+
+# apt_update LOG APT_GET...: runs APT_GET update until it succeeds, at most
+# APT_TRIES times, its output into LOG. When every try fails, says in one
+# line which lists apt could not read (its Err: lines: where, suite,
+# architecture), as apt's own output does not say that the archive is at fault.
+apt_update() {
+  local log=$1 try output unread
+  shift
+  mkdir -p "$(dirname "$log")"
+  for ((try = 1; try <= APT_TRIES; try++)); do
+    [ "$try" -eq 1 ] || sleep "$APT_PAUSE"
+    output=$("$@" -q update 2>&1) && { printf '%s\n' "$output" >> "$log"; return 0; }
+    printf '%s\n' "$output" >> "$log"
+  done
+  unread=$(printf '%s\n' "$output" | awk '/^Err:/ { k = $2 " " $3; if (!(k in a)) { o[n++] = k; a[k] = "" }
+    if (NF >= 5) a[k] = a[k] (a[k] == "" ? "" : ",") $4 }
+    END { for (i = 0; i < n; i++) printf "%s%s%s", i ? "; " : "", o[i], a[o[i]] == "" ? "" : " (" a[o[i]] ")" }')
+  if [ -n "$unread" ]; then
+    echo "bootstrap: apt-get update failed $APT_TRIES times, $APT_PAUSE s apart, reading $unread: the archive's state (a mirror mid-sync?), not this checkout's; run again later (apt's output: $log)" >&2
+  else
+    echo "bootstrap: apt-get update failed $APT_TRIES times, $APT_PAUSE s apart, with no list it could not read (apt's output: $log)" >&2
+  fi
+  return 1
+}
 
 install_packages() {
   local missing=() p
@@ -114,7 +165,7 @@ install_packages() {
     dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
   done
   echo "bootstrap: installing ${missing[*]}" >&2
-  apt_get update -qq
+  apt_update "$APT_LOG" apt_get || exit 1
   # Recommends would pull wine32:i386, which takes over /usr/bin/wine and cannot run here.
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -194,11 +245,7 @@ install_tree() {
   for arch in $(printf '%s\n' "${names[@]}" | sed -n 's/^.*://p' | sort -u); do
     "${in_tree[@]}" dpkg --add-architecture "$arch"
   done
-  if ! "${in_tree[@]}" apt-get update >> "$log" 2>&1; then
-    echo "bootstrap: cannot read the package lists of $TREE_RELEASE from $TREE_MIRROR into $tree; the end of $log:" >&2
-    tail -n 5 "$log" >&2
-    exit 1
-  fi
+  apt_update "$log" "${in_tree[@]}" apt-get || exit 1
   # The pinned versions first; the archive's current ones if it has moved on.
   if ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${TREE_PACKAGES[@]}" >> "$log" 2>&1 &&
      ! "${in_tree[@]}" apt-get install -y --no-install-recommends "${names[@]}" >> "$log" 2>&1; then
@@ -335,8 +382,20 @@ make_venv() {
   exec 9>&-
 }
 
+# Sourced (tests/bootstrap/), it only defines the above.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 external() { cmake -D print="$1" -P "$checkout/cmake/externals.cmake"; }
+# What builds dist/, for tools/release_records.py, a package a line: the
+# root it is in, that root's release, its architecture where the root has no
+# dpkg database to say it (-: one that does), and the package as listed here.
+if [ "${1:-}" = --print-build-packages ]; then
+  printf '/ host - %s\n' "${BUILD_PACKAGES[@]}"
+  printf "$(external NATIVEFLUSH_TREE) $TREE_RELEASE - %s\n" "${TREE_PACKAGES[@]}"
+  printf "$(external NATIVEFLUSH_S390X_ROOT) $S390X_RELEASE s390x %s\n" "${S390X_PACKAGES[@]}"
+  exit 0
+fi
 install_packages "${PACKAGES[@]}"
 fetch_maven "$(external NATIVEFLUSH_M2)"
 make_venv "$(external NATIVEFLUSH_VENV)"

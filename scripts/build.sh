@@ -41,8 +41,16 @@ jar=nativeflush-$version.jar
 cmake -DDIST=dist -DWORK=build/jar -DVERSION="$version" -P cmake/jar.cmake
 (cd dist && sha256sum -- "$jar" >> SHA256SUMS)
 # The same jar in a Maven repository, with its POM, sources and javadoc, for
-# build tools to resolve as org.movrek:nativeflush:<version>.
+# build tools to resolve as org.movrek:nativeflush:<version>; and the SBOM,
+# there and in dist/.
 cmake -DDIST=dist -DWORK=build/jar -DVERSION="$version" -P cmake/maven.cmake
+(cd dist && sha256sum -- "nativeflush-$version.cdx.json" >> SHA256SUMS)
+# Last, how dist/ was made: every file above with its SHA-256, this command
+# and the source's commit.
+provenance=dist/nativeflush-$version.intoto.json
+"$(cmake -D print=NATIVEFLUSH_PYTHON -P cmake/externals.cmake)" -B tools/release_records.py provenance \
+  dist nativeflush "$version" scripts/build.sh "$@"
+cmake -DWHAT="$provenance" -DFILES="$provenance" -P cmake/sign.cmake
 
 echo "nativeflush $version"
 printf '%-24s %-15s %-36s %8s\n' deliverable target file bytes
@@ -51,4 +59,5 @@ for entry in "${built[@]}"; do
   printf '%-24s %-15s %-36s %8s\n' "nativeflush_$preset" "$target" "dist/$file" "$(stat -c %s "dist/$file")"
 done
 printf '%-24s %-15s %-36s %8s\n' "$jar" Java "dist/$jar" "$(stat -c %s "dist/$jar")"
+echo "dist/: its SBOM nativeflush-$version.cdx.json and provenance nativeflush-$version.intoto.json"
 echo "dist/maven/: a Maven repository of $(find dist/maven -type f | wc -l) files, org.movrek:nativeflush:$version"

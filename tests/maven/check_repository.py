@@ -2,12 +2,13 @@
 """Checks dist/maven/ (cmake/maven.cmake) from its files: exactly the files
 of one release, every checksum right, the POM and maven-metadata.xml parsed
 and naming the coordinates, the POM holding nothing else but name and
-description, the jar the same bytes as dist/'s, the sources jar compiling to
+description, the jar and the SBOM (classifier cyclonedx) the same bytes as
+dist/'s, the sources jar compiling to
 the jar's two classes, the javadoc jar holding the class's page. Prints one
 fact per line and compares them with what must be.
 
   check_repository.py [--signed GPG CMAKE] JDK DIST GROUP ARTIFACT VERSION
-With --signed, the repository is first made again from DIST's jar in a
+With --signed, the repository is first made again from DIST's files in a
 temporary folder: with NATIVEFLUSH_SIGNING_KEY naming no key, which must stop
 it, then with a throwaway key in a temporary GNUPGHOME. Every .asc must
 verify, and the jar's must fail once a byte of the jar is altered.
@@ -36,9 +37,10 @@ def read(path):
 
 
 def sign(gpg, cmake, dist, version, work):
-    """Makes WORK/dist/maven from DIST's jar and the loader's source as built; what the unknown key did."""
+    """Makes WORK/dist/maven from DIST's files and the loader's source as built; what the unknown key did."""
     os.makedirs(f"{work}/dist")
-    shutil.copy(f"{dist}/nativeflush-{version}.jar", f"{work}/dist")
+    for name in (n for n in os.listdir(dist) if os.path.isfile(f"{dist}/{n}")):
+        shutil.copy(f"{dist}/{name}", f"{work}/dist")
     shutil.copytree(f"{ROOT}/build/jar/src", f"{work}/jar/src")
     os.mkdir(f"{work}/gnupg", 0o700)
     make = [cmake, f"-DDIST={work}/dist", f"-DWORK={work}/jar", f"-DVERSION={version}", "-P",
@@ -62,7 +64,7 @@ def main():
         repo = f"{work}/dist/maven" if signed else f"{dist}/maven"
         folder = f"{group.replace('.', '/')}/{artifact}"
         base = f"{repo}/{folder}/{version}/{artifact}-{version}"
-        files = [f"{base}{end}" for end in (".jar", ".pom", "-sources.jar", "-javadoc.jar")]
+        files = [f"{base}{end}" for end in (".jar", ".pom", "-sources.jar", "-javadoc.jar", "-cyclonedx.json")]
         files += [f"{repo}/{folder}/maven-metadata.xml"]
         files += [f"{f}.asc" for f in files] if signed else []
         wrong_sums = [f"{f}.{s}" for f in files for s in SUMS if not os.path.exists(f"{f}.{s}")
@@ -70,7 +72,7 @@ def main():
         listed = sorted(os.path.relpath(os.path.join(d, f), repo) for d, _, fs in os.walk(repo) for f in fs)
         pom = ET.parse(f"{base}.pom").getroot()
         ns = {"m": "http://maven.apache.org/POM/4.0.0"}
-        metadata = ET.parse(files[4]).getroot()
+        metadata = ET.parse(files[5]).getroot()
 
         zipfile.ZipFile(f"{base}-sources.jar").extractall(f"{work}/sources")
         source = f"{work}/sources/{CLASS}.java"
@@ -81,7 +83,8 @@ def main():
         subprocess.run([f"{jdk}/bin/jar", "--create", "--file", f"{work}/again.jar", "-C", f"{work}/8",
                         CLASSES[0], "--release", "9", "-C", f"{work}/9", "module-info.class"], check=True)
         jar, again = zipfile.ZipFile(f"{base}.jar"), zipfile.ZipFile(f"{work}/again.jar")
-        same_jar = read(f"{base}.jar") == read(f"{dist}/{artifact}-{version}.jar")
+        same = [n for n, ours, end in (("jar", ".jar", ".jar"), ("SBOM", "-cyclonedx.json", ".cdx.json"))
+                if os.path.exists(base + ours) and read(base + ours) == read(f"{dist}/{artifact}-{version}{end}")]
         compiled = [c for c in CLASSES if jar.read(c) == again.read(c)]
         pages = [n for n in zipfile.ZipFile(f"{base}-javadoc.jar").namelist() if n.endswith("/NativeflushLibrary.html")]
         every = files + [f"{f}.{s}" for f in files for s in SUMS]
@@ -96,7 +99,7 @@ def main():
              f"{metadata.findtext('groupId')}:{metadata.findtext('artifactId')} release "
              f"{metadata.findtext('versioning/release')}, versions "
              f"{' '.join(v.text for v in metadata.findall('versioning/versions/version'))}"),
-            ("jar", "the same bytes as dist's", f"{'the same bytes as' if same_jar else 'differs from'} dist's"),
+            ("the same bytes as dist's", "jar SBOM", " ".join(same) or "(neither)"),
             ("sources compile to the jar's", " ".join(CLASSES), " ".join(compiled) or "(nothing)"),
             ("javadoc", f"org.movrek.nativeflush/{CLASS}.html", " ".join(pages) or "(no page of the class)"),
         ]
