@@ -19,11 +19,11 @@ left out.
 With --windows, JAVA is Windows' java.exe under Wine as user UID, through
 tests/windows/run-wine.sh --java: the fixtures are given to UID, a path
 reaches the JVM as Z:\ and backslashes (a case's own names after it keep
-/, which Windows takes as it is), lines end in \r\n, the account is
-HOST\user, and the cases Wine cannot run are left out (WINE_CANNOT and
-jar_cases). With --one-at-a-time, only one such JVM runs at a time (Wine
-in a Debian tree: one namespace, and server, per JVM), so the case of four
-JVMs at once is left out.
+/, which Windows takes as it is), the library's lines and Java's last one
+end in \r\n, the account is HOST\user, and the cases Wine cannot run are
+left out (WINE_CANNOT and jar_cases). With --one-at-a-time, only one such
+JVM runs at a time (Wine in a Debian tree: a namespace and server per JVM),
+so the case of four JVMs at once is left out.
 The cases through JAR's NativeflushLibrary each extract into a folder of
 their own, which must then hold exactly LIBRARY's bytes under the name the
 jar's version and their hash make; one runs as a named module that alone is
@@ -351,8 +351,9 @@ def main():
             if case.unprivileged and not windows:
                 user = uid if case.unprivileged is True else case.unprivileged
                 command = [setpriv, f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
-            # msvcrt's text mode and Java's line.separator end lines in \r\n.
-            stdout, stderr = ((b.replace(b"\n", b"\r\n") if windows else b) for b in (case.stdout, case.stderr))
+            stdout, stderr = case.stdout, case.stderr
+            if windows:  # msvcrt's text mode writes \r\n for \n; Java's println ends its text with \r\n
+                stdout, stderr = stdout.replace(b"\n", b"\r\n"), stderr and stderr[:-1] + b"\r\n"
             problems = []
             for round in range(case.rounds):
                 found = case.before()

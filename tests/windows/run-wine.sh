@@ -58,11 +58,12 @@ elif [ -n "$tree" ]; then
 fi
 
 # Wine encodes file names for Linux by the locale: under plain C it cannot
-# name a non-ASCII file at all. Its ANSI code page then is 1252.
+# name a non-ASCII file at all. Its ANSI code page then is 1252. Wine 10's
+# desktop would try Wayland first, and say on stderr that there is none.
 as_user() {
   $run "$setpriv" --reuid="$uid" --regid="$uid" --clear-groups \
     env -i --chdir="$PWD" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 HOME="$wine_home" WINEPREFIX="$wine_home/prefix" WINESERVER="$wineserver" WINEDEBUG="$winedebug" \
-    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe,winewayland.drv=" "$@"
 }
 
 [ "$mode" = java ] || { cp "$harness" "$library" "$root/" && chown -R "$uid:$uid" "$root"; }
@@ -90,8 +91,8 @@ fi
 status=0
 if [ "$mode" = java ]; then
   # The first process of a server starts Wine's services, which keep its
-  # output open: a pipe would be read to its end only when they exit. So the
-  # JVM writes into files, copied out when it ends. -XX:-PrintWarnings
+  # output open: a pipe would be read to its end only when they exit. So
+  # the JVM writes into files, copied out when it ends. -XX:-PrintWarnings
   # silences HotSpot's warnings that it cannot read Wine's process group
   # affinity.
   shift 5
