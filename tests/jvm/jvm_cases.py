@@ -66,7 +66,7 @@ JAR_FOLDERS = ("jar", "together", "arrivals", "module", "foreign", "shared", "no
 # two steps (before and after, which return what they found wrong), as the
 # user UID or as unprivileged, a uid of its own.
 Case = namedtuple("Case", "name options paths status stdout unprivileged stderr by_directory jar module copies before "
-                  "wrapper after rounds", defaults=(b"", False, None, False, 1, lambda: [], (), lambda: [], 1))
+                  "wrapper after", defaults=(b"", False, None, False, 1, lambda: [], (), lambda: []))
 # Wine's CreateFileA keeps only a path's length modulo 65536 and opens what
 # that prefix names (tests/windows/CMakeLists.txt).
 WINE_CANNOT = ("64 KiB path", "1 MiB path")
@@ -248,13 +248,13 @@ def jar_cases(root, uid, library, version, platforms, can_list=True, account=Non
             before=placed("open_copy", lambda copy: put(copy, os.getuid(), 0o646)),
             stderr=refused(at("open_copy"), f"a file owned by {account}, writable by \\Everyone", kind="a file")),
     ]
+    rounds = (20 if account else 1) * together
     return (listing if can_list else []) + [
         jar("through the jar", "jar"),
         jar("through the jar: a tampered copy is replaced", "jar", before=lambda: tamper(f"{root}/jar")),
-    ] + [
-        jar("through the jar: four JVMs at once", "together", f"-Dtogether={jvm(root)}/arrivals,4", copies=4,
-            rounds=20 if account else 1, before=empty(f"{root}/together", f"{root}/arrivals")),
-    ][:together] + [
+        *(jar(f"through the jar: four JVMs at once{f', round {n + 1} of {rounds}' if rounds > 1 else ''}", "together",
+              f"-Dtogether={jvm(root)}/arrivals,4", copies=4, before=empty(f"{root}/together", f"{root}/arrivals"))
+          for n in range(rounds)),
         jar("through the jar, as a named module", "module", module=True),
         jar("through the jar: nativeflush.library.path is used as it is", "unused",
             f"-Dnativeflush.library.path={jvm(root)}/{os.path.basename(library)}", extracts=False),
@@ -351,36 +351,25 @@ def main():
             if case.unprivileged and not windows:
                 user = uid if case.unprivileged is True else case.unprivileged
                 command = [setpriv, f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
-            stdout, stderr = case.stdout, case.stderr
             if windows:  # msvcrt's text mode writes \r\n for \n; Java's println ends its text with \r\n
-                stdout, stderr = stdout.replace(b"\n", b"\r\n"), stderr and stderr[:-1] + b"\r\n"
-            problems = []
-            for round in range(case.rounds):
-                found = case.before()
-                if windows:
-                    give(root, int(uid))
-                runs = [subprocess.Popen([*case.wrapper, *command], cwd=root, stdout=subprocess.PIPE,
-                                         stderr=subprocess.PIPE) for _ in range(case.copies)]
-                for run in runs:
-                    out, err = run.communicate(timeout=120)
-                    if run.returncode != case.status:
-                        found.append(f"exit status {run.returncode}, expected {case.status}")
-                    if out != stdout:
-                        found.append(f"stdout {shorten(out)}, expected {shorten(stdout)}")
-                    if err != stderr:
-                        found.append(f"stderr {shorten(err)}, expected {shorten(stderr)}")
-                found += case.after()
-                problems += [f"round {round + 1}: {problem}" for problem in found] if case.rounds > 1 else found
+                case = case._replace(stdout=case.stdout.replace(b"\n", b"\r\n"),
+                                     stderr=case.stderr and case.stderr[:-1] + b"\r\n")
+            problems = case.before()
+            if windows:  # what this process made becomes the Wine user's
+                subprocess.run(["chown", "-hR", f"--from={os.getuid()}", f"{uid}:{uid}", root], check=True)
+            runs = [subprocess.Popen([*case.wrapper, *command], cwd=root, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE) for _ in range(case.copies)]
+            for run in runs:
+                stdout, stderr = run.communicate(timeout=120)
+                if run.returncode != case.status:
+                    problems.append(f"exit status {run.returncode}, expected {case.status}")
+                if stdout != case.stdout:
+                    problems.append(f"stdout {shorten(stdout)}, expected {shorten(case.stdout)}")
+                if stderr != case.stderr:
+                    problems.append(f"stderr {shorten(stderr)}, expected {shorten(case.stderr)}")
+            problems += case.after()
             failed += report(case.name, problems)
     return summary(len(listed), failed)
-
-
-def give(root, uid):
-    """What this process made under root becomes uid's, the user the Windows JVM runs as."""
-    for directory, folders, files in os.walk(root):
-        for path in [directory] + [os.path.join(directory, name) for name in folders + files]:
-            if os.lstat(path).st_uid == os.getuid():
-                os.lchown(path, uid, uid)
 
 
 if __name__ == "__main__":
