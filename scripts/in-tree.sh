@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs COMMAND in namespaces of its own, ready to chroot into the Debian tree
 # TREE: the tree's /proc is mounted, and each of DIRECTORIES (separated by
-# colons) of the host is bound at the same path inside the tree. The tree's programs there are for another
-# architecture than the host's, QEMU's (a path inside the tree, such as
-# /usr/bin/qemu-i386). WAY says how the kernel comes to run them:
+# colons) of the host is bound at the same path inside the tree. The tree's
+# programs there are for another architecture than the host's, QEMU's (a path
+# inside the tree, such as /usr/bin/qemu-i386), or the host's own (WAY native).
+# WAY says how the kernel comes to run them:
 #   native     itself;
 #   namespace  through a binfmt_misc entry for QEMU in a user namespace of
 #              the run's own (Linux 6.7 and later);
