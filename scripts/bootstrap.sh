@@ -96,9 +96,10 @@ WINE_ARM64_TREE_PACKAGES=(
 # Wine 10 for HotSpot 21 and later for Windows, in a Debian 13 tree of its
 # own: their net.dll imports GetAnycastIpAddressTable from iphlpapi, which
 # Wine 8 lacks (HotSpot stops at its first SecureRandom, Files.createTempFile
-# too). Not in the tree above, whose i386 Wine the win32 tests run: apt
-# would add 143 packages there, and those tests were never run with a 64-bit
-# Wine beside theirs; a tree of its own leaves them as they are.
+# too). Not in the tree above, whose i386 Wine the win32 tests run: beside a
+# 64-bit Wine it makes a 64-bit (WoW64) prefix instead of its 32-bit one, and
+# it cannot start in the prefix the 64-bit one makes (kernel32.dll, status
+# c0000135), so the two would need prefixes of their own in one tree anyway.
 WINE64_TREE_RELEASE=trixie
 WINE64_TREE_PACKAGES=(
   wine64=10.0~repack-6
