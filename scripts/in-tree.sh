@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs COMMAND in namespaces of its own, ready to chroot into the Debian tree
-# TREE: the tree's /proc is mounted, and DIRECTORY of the host is bound at the
-# same path inside the tree. The tree's programs there are for another
-# architecture than the host's, QEMU's (a path inside the tree, such as
-# /usr/bin/qemu-i386). WAY says how the kernel comes to run them:
+# TREE: the tree's /proc is mounted, and each of DIRECTORIES (separated by
+# colons) of the host is bound at the same path inside the tree. The tree's
+# programs there are for another architecture than the host's, QEMU's (a path
+# inside the tree, such as /usr/bin/qemu-i386), or the host's own (WAY native).
+# WAY says how the kernel comes to run them:
 #   native     itself;
 #   namespace  through a binfmt_misc entry for QEMU in a user namespace of
 #              the run's own (Linux 6.7 and later);
@@ -11,7 +12,7 @@
 #              in place.
 # cmake/foreign-way.cmake chooses WAY by trying. The mounts, the namespace's
 # entry and every process the command leaves behind end with it.
-#   in-tree.sh TREE QEMU WAY DIRECTORY COMMAND...
+#   in-tree.sh TREE QEMU WAY DIRECTORIES COMMAND...
 set -eu
 tree=$1 qemu=$2 way=$3 directory=$4
 shift 4
@@ -49,8 +50,12 @@ case ${NATIVEFLUSH_IN_TREE:-} in
       mount -t binfmt_misc binfmt_misc "$tree/proc/sys/fs/binfmt_misc"
       binfmt_entry > "$tree/proc/sys/fs/binfmt_misc/register"
     fi
-    mkdir -p "$tree$directory"
-    mount --bind "$directory" "$tree$directory"
+    IFS=:
+    for bound in $directory; do
+      mkdir -p "$tree$bound"
+      mount --bind "$bound" "$tree$bound"
+    done
+    unset IFS
     exec "$@" ;;
 esac
 
@@ -84,5 +89,8 @@ case $way in
     ;;
   *) echo "in-tree.sh: '$way' is none of native, namespace, host" >&2; exit 2 ;;
 esac
-rmdir "$tree$directory" 2>/dev/null || true
+IFS=:
+for bound in $directory; do
+  rmdir "$tree$bound" 2>/dev/null || true
+done
 exit "$status"

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Launcher for run-harness.sh: runs a Windows harness under Wine, as an
-# unprivileged user, on the fixture tree that run-harness.sh made.
+# unprivileged user, on the fixture tree that run-harness.sh made; or with
+# --java, the JAVA command of tests/jvm/jvm_cases.py: java.exe with
+# ARGUMENTS, in the working folder, whose fixtures the user owns.
 #   run-wine.sh [--relay] [--tree TREE QEMU WAY] WINE WINESERVER SETPRIV UID WINE_HOME  HARNESS LIBRARY ROOT CAPTURE_FILE
+#   run-wine.sh --java [--tree TREE QEMU WAY] WINE WINESERVER SETPRIV UID WINE_HOME  JAVA_EXE [ARGUMENTS...]
 # --relay runs the harness's relay cases with Wine's relay trace on stderr.
 # --tree runs the Wine of the Debian tree TREE, chrooted into it through
 # scripts/in-tree.sh (WINE, WINESERVER, SETPRIV, WINE_HOME and QEMU are paths
@@ -15,15 +18,21 @@
 # library, as their own directories may be closed to it.
 set -eu
 winedebug=-all mode= tree= qemu= way=
-if [ "$1" = --relay ]; then
-  mode=relay
+if [ "$1" = --relay ] || [ "$1" = --java ]; then
+  mode=${1#--}
   shift
 fi
 if [ "$1" = --tree ]; then
   tree=$2 qemu=$3 way=$4
   shift 4
 fi
-wine=$1 wineserver=$2 setpriv=$3 uid=$4 wine_home=$5 harness=$6 library=$7 root=$8 capture=$9
+wine=$1 wineserver=$2 setpriv=$3 uid=$4 wine_home=$5
+if [ "$mode" = java ]; then
+  # The tree must see the JVM's runtime (JAVA_EXE's bin/..) too.
+  root=$PWD binds=$PWD:${6%/bin/*}
+else
+  harness=$6 library=$7 root=$8 capture=$9 binds=$8
+fi
 
 run=
 if [ -n "$tree" ] && [ -z "${NATIVEFLUSH_WINE_IN_TREE:-}" ]; then
@@ -42,22 +51,22 @@ if [ -n "$tree" ] && [ -z "${NATIVEFLUSH_WINE_IN_TREE:-}" ]; then
   # tree, the fixture tree is at the same path, so that the paths printed match.
   exec 8> "$tree$wine_home.lock"
   flock 8
-  NATIVEFLUSH_WINE_IN_TREE=1 exec sh "$(dirname "$0")/../../scripts/in-tree.sh" "$tree" "$qemu" "$way" "$root" \
-    sh "$0" ${mode:+--relay} --tree "$tree" "$qemu" "$way" "$@"
+  NATIVEFLUSH_WINE_IN_TREE=1 exec sh "$(dirname "$0")/../../scripts/in-tree.sh" "$tree" "$qemu" "$way" "$binds" \
+    sh "$0" ${mode:+--$mode} --tree "$tree" "$qemu" "$way" "$@"
 elif [ -n "$tree" ]; then
   run="chroot $tree"
 fi
 
 # Wine encodes file names for Linux by the locale: under plain C it cannot
-# name a non-ASCII file at all. Its ANSI code page then is 1252.
+# name a non-ASCII file at all. Its ANSI code page then is 1252. Wine 10's
+# desktop would try Wayland first, and say on stderr that there is none.
 as_user() {
   $run "$setpriv" --reuid="$uid" --regid="$uid" --clear-groups \
     env -i --chdir="$PWD" PATH=/usr/bin:/bin LC_ALL=C.UTF-8 HOME="$wine_home" WINEPREFIX="$wine_home/prefix" WINESERVER="$wineserver" WINEDEBUG="$winedebug" \
-    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe,winewayland.drv=" "$@"
 }
 
-cp "$harness" "$library" "$root/"
-chown -R "$uid:$uid" "$root"
+[ "$mode" = java ] || { cp "$harness" "$library" "$root/" && chown -R "$uid:$uid" "$root"; }
 mkdir -p "$tree$wine_home"
 chown "$uid:$uid" "$tree$wine_home"
 if ! as_user test -w "$wine_home"; then
@@ -78,8 +87,21 @@ fi
 
 # One server for the whole run, rather than one started by the harness.
 [ -z "$tree" ] || as_user "$wineserver" -p
-[ -n "$mode" ] && winedebug=+relay
+[ "$mode" = relay ] && winedebug=+relay
 status=0
+if [ "$mode" = java ]; then
+  # The first process of a server starts Wine's services, which keep its
+  # output open: a pipe would be read to its end only when they exit. So
+  # the JVM writes into files, copied out when it ends. -XX:-PrintWarnings
+  # silences HotSpot's warnings that it cannot read Wine's process group
+  # affinity.
+  shift 5
+  java=$1 out=$(mktemp) err=$(mktemp)
+  shift
+  as_user "$wine" "$java" -XX:-PrintWarnings "$@" > "$out" 2> "$err" || status=$?
+  cat "$out" && cat "$err" >&2 && rm "$out" "$err"
+  exit "$status"
+fi
 as_user "$wine" "$root/$(basename "$harness")" "$root/$(basename "$library")" "$root" "$capture" $mode || status=$?
 # Every Wine process ends with the namespaces.
 exit "$status"
