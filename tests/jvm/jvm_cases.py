@@ -25,6 +25,7 @@ Fixtures, classes and library are copied under a fresh directory in /tmp
 that an unprivileged user can read, because the permission case runs the
 child as user UID: root would open anything.
 """
+import glob
 import hashlib
 import os
 import pwd
@@ -157,18 +158,30 @@ def jar_cases(root, uid, library, version, platforms, can_list=True):
                 f.write(b"tampered\n")
         return [] if copies else [f"nothing in {folder} to tamper with"]
 
-    def refused(folder, found, remove="remove it"):
+    def refused(folder, found):
         return (f"nativeflush: {folder} must be a folder of your own (uid {os.getuid()}) that only you can write to; "
-                f"found {found}; {remove}, or set nativeflush.tmpdir to a folder of your own\n").encode()
+                f"found {found}; remove it, or set nativeflush.tmpdir to a folder of your own\n").encode()
 
     me = f"nativeflush-{os.getuid()}"
     foreign, shared, noexec, linked = (f"{root}/{name}/{me}" for name in ("foreign", "shared", "noexec", "linked"))
+
+    def squatted():
+        """The other user's folder untouched and empty; exactly one nativeflush-<uid>-* beside it, holding the copy."""
+        mine, theirs = [os.path.basename(p) for p in glob.glob(f"{foreign}-*")], os.lstat(foreign)
+        return ([] if (theirs.st_uid, theirs.st_mode, os.listdir(foreign)) == (int(uid), 0o40700, []) else
+                [f"{foreign} was changed"]) + extraction_problems(f"{root}/foreign", library, version, os.getuid(),
+                                                                  mine[0] if len(mine) == 1 else f"{me}-<one, found {mine}>")
+
     no_passwd = next(u for u in range(54321, 1 << 31) if u not in {p.pw_uid for p in pwd.getpwall()})
     mount = ["unshare", "--mount", "sh", "-c", 'mount -t tmpfs -o "$1" tmpfs "$0" && shift && exec "$@"']
     listing = [
         jar("through the jar: a folder in place of the copy is replaced", "replaced",
             before=placed("replaced", lambda copy: [os.makedirs(f"{copy}/inner"), open(f"{copy}/inner/file", "w").close()][:0])),
         jar("through the jar: a stale .part is removed", "stale", before=placed("stale", stale)),
+        # README's class asks path() again: once more, its own folder is found, not a new one made.
+        jar("through the jar: another user's folder in the way, one of your own instead", "foreign", extracts=None,
+            before=lambda: [os.chmod(f"{root}/foreign", 0o1777)][:0] + made_by(foreign, int(uid), 0o700)(), after=squatted),
+        jar("through the jar: another user's folder in the way, your own used again", "foreign", extracts=None, after=squatted),
     ]
     return (listing if can_list else []) + [
         jar("through the jar", "jar"),
@@ -179,9 +192,6 @@ def jar_cases(root, uid, library, version, platforms, can_list=True):
             f"-Dnativeflush.library.path={root}/{os.path.basename(library)}", extracts=False),
         jar("through the jar: for each platform, the file docs/java.md's method names", "every", f"-Dplatforms={platforms}",
             extracts=None),
-        jar("through the jar: a folder made by another user is refused", "foreign", status=2,
-            before=made_by(foreign, int(uid), 0o700),
-            stderr=refused(foreign, f"a folder owned by uid {uid}, mode 0700", "its owner or root must remove it")),
         jar("through the jar: a group-writable folder is refused", "shared", status=2,
             before=made_by(shared, os.getuid(), 0o770), stderr=refused(shared, f"a folder owned by uid {os.getuid()}, mode 0770")),
         jar("through the jar: a link in place of the folder is refused", "linked", status=2,
@@ -206,18 +216,18 @@ def jar_cases(root, uid, library, version, platforms, can_list=True):
     ]
 
 
-def copy_name(library, version, uid):
-    """Where the jar puts library's copy for uid, under the temp folder."""
+def copy_name(library, version, uid, user=None):
+    """Where the jar puts library's copy for uid, under the temp folder (in the per-user folder user, if given)."""
     with open(library, "rb") as f:
-        return f"nativeflush-{uid}/{version}-{hashlib.sha256(f.read()).hexdigest()[:16]}/{os.path.basename(library)}"
+        return f"{user or f'nativeflush-{uid}'}/{version}-{hashlib.sha256(f.read()).hexdigest()[:16]}/{os.path.basename(library)}"
 
 
-def extraction_problems(folder, library, version, uid):
+def extraction_problems(folder, library, version, uid, user=None):
     """folder must hold one file, library's bytes, at copy_name; no file if library is None."""
     expected = {}
     if library:
         with open(library, "rb") as f:
-            expected = {copy_name(library, version, uid): f.read()}
+            expected = {copy_name(library, version, uid, user): f.read()}
     found = {}
     for directory, _, files in os.walk(folder):
         for name in files:
